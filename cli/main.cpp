@@ -1,0 +1,223 @@
+// quorlan-cli: the command-line front end over the recovery engine.
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/json.h"
+#include "disks/disk_inventory.h"
+#include "disks/partition_table.h"
+#include "disks/session.h"
+
+namespace {
+
+using namespace quorlan;
+using namespace quorlan::cli;
+
+// Exit codes, kept by every command.
+constexpr int kExitDone = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+constexpr const char* kUsage =
+    "usage: quorlan-cli <command> [options]\n"
+    "\n"
+    "commands:\n"
+    "  disks [--json]                         list the removable disks with their details\n"
+    "  disk <image-or-device> [--json]        show the details of one disk or disk image\n"
+    "  partitions <image-or-device> [--json]  list the partitions of a disk or disk image\n"
+    "\n"
+    "exit codes: 0 done, 1 failed, 2 usage error, 3 stopped with a partial result\n";
+
+int usageError(const std::string& message) {
+    std::cerr << "quorlan-cli: " << message << "\n\n" << kUsage;
+    return kExitUsage;
+}
+
+int failure(const std::string& message) {
+    std::cerr << "quorlan-cli: " << message << "\n";
+    return kExitFailed;
+}
+
+struct Options {
+    std::vector<std::string> positional;
+    bool json = false;
+};
+
+// Parses the options after the command word; unknown options are usage errors.
+bool parseOptions(int argc, char** argv, Options& out, std::string& error) {
+    for (int i = 2; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--json") {
+            out.json = true;
+        } else if (arg == "--") {
+            for (++i; i < argc; ++i) out.positional.emplace_back(argv[i]);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            error = "unknown option '" + std::string(arg) + "'";
+            return false;
+        } else {
+            out.positional.emplace_back(arg);
+        }
+    }
+    return true;
+}
+
+std::string detailsJson(const DetailRows& rows) {
+    JsonArray array;
+    for (const auto& [name, value] : rows) array.push(JsonObject().add("name", name).add("value", value).str());
+    return array.str();
+}
+
+void printDetails(const DetailRows& rows, const char* indent) {
+    for (const auto& [name, value] : rows) std::cout << indent << name << " " << value << "\n";
+}
+
+std::string diskJson(const DiskInfo& disk) {
+    return JsonObject()
+        .add("index", static_cast<std::uint64_t>(disk.Index))
+        .add("node", DiskTreeNodeText(disk))
+        .add("device", disk.DeviceID)
+        .add("model", disk.Model)
+        .add("sectors", disk.TotalSectors)
+        .raw("details", detailsJson(DiskDetailsRows(disk)))
+        .str();
+}
+
+void printDisk(const DiskInfo& disk) {
+    std::cout << DiskTreeNodeText(disk) << "\n";
+    printDetails(DiskDetailsRows(disk), "  ");
+}
+
+int cmdDisks(const Options& opt) {
+    if (!opt.positional.empty()) return usageError("'disks' takes no arguments");
+    Session session;
+    session.RefreshDisks();
+    if (opt.json) {
+        JsonArray array;
+        for (const DiskInfo& d : session.disks()) array.push(diskJson(d));
+        std::cout << array.str() << "\n";
+        return kExitDone;
+    }
+    if (session.disks().empty()) {
+        std::cout << "Could not find any Pen Drive or other USB Removable Media connected to your system.\n";
+        return kExitDone;
+    }
+    for (const DiskInfo& d : session.disks()) printDisk(d);
+    return kExitDone;
+}
+
+// Adds the one path a command names to a session; prints the error and returns empty on failure.
+std::optional<std::size_t> addDisk(Session& session, const Options& opt, int& exitCode) {
+    if (opt.positional.size() != 1) {
+        exitCode = usageError("expected one image file or device path");
+        return std::nullopt;
+    }
+    auto slot = session.AddPath(opt.positional[0]);
+    if (!slot) {
+        exitCode = failure(slot.error().message);
+        return std::nullopt;
+    }
+    return *slot;
+}
+
+int cmdDisk(const Options& opt) {
+    Session session;
+    int exitCode = kExitDone;
+    const auto slot = addDisk(session, opt, exitCode);
+    if (!slot) return exitCode;
+    const DiskInfo& disk = *session.disk(*slot);
+    if (opt.json) {
+        std::cout << diskJson(disk) << "\n";
+    } else {
+        printDisk(disk);
+    }
+    return kExitDone;
+}
+
+int cmdPartitions(const Options& opt) {
+    Session session;
+    int exitCode = kExitDone;
+    const auto slot = addDisk(session, opt, exitCode);
+    if (!slot) return exitCode;
+    auto selected = session.SelectDisk(*slot);
+    if (!selected) return failure(selected.error().message);
+    const DiskPartitionList& list = **selected;
+
+    if (list.corrupt) {
+        std::cerr << "quorlan-cli: Partition Table is corrupted: an entry starts within "
+                  << kSanityMinSectors << " sectors of the end of the disk; the partitions before it are listed\n";
+    } else if (!list.tableSigned) {
+        std::cerr << "quorlan-cli: sector 0 holds no partition table (no 0x55 0xAA signature)\n";
+    } else if (!list.partitionFound) {
+        std::cerr << "quorlan-cli: the partition table lists no FAT16, FAT32 or NTFS partition\n";
+    }
+    switch (list.chainEnd) {
+        case ChainEnd::Loop:
+            std::cerr << "quorlan-cli: the extended partition chain points back at itself; it was followed once\n";
+            break;
+        case ChainEnd::TooLong:
+            std::cerr << "quorlan-cli: the extended partition chain is longer than " << kMaxExtendedRecords
+                      << " records; the rest was not read\n";
+            break;
+        case ChainEnd::OutOfDisk:
+            std::cerr << "quorlan-cli: the extended partition chain points beyond the end of the disk\n";
+            break;
+        case ChainEnd::None:
+            break;
+    }
+    if (list.limitReached) {
+        std::cerr << "quorlan-cli: more than " << kMaxPartitions << " partitions; the rest are not listed\n";
+    }
+    if (const auto bad = session.reader()->unreadableSectors(); bad > 0) {
+        std::cerr << "quorlan-cli: " << bad << " sector(s) could not be read\n";
+    }
+
+    if (opt.json) {
+        JsonArray array;
+        for (std::size_t i = 0; i < list.partitions.size(); ++i) {
+            const PartitionEntry& p = list.partitions[i];
+            array.push(JsonObject()
+                           .add("index", static_cast<std::uint64_t>(i + 1))
+                           .add("type", p.typeName)
+                           .add("start", p.start)
+                           .add("end", p.end)
+                           .add("primary", p.fromMbr)
+                           .add("node", PartitionNodeText(static_cast<int>(i + 1), p.typeName))
+                           .raw("details", detailsJson(PartitionDetailsRows(SearchMode::Standard, *slot, i, p)))
+                           .str());
+        }
+        std::cout << array.str() << "\n";
+        return kExitDone;
+    }
+    std::cout << DiskNodeText(*slot) << "\n";
+    for (std::size_t i = 0; i < list.partitions.size(); ++i) {
+        const PartitionEntry& p = list.partitions[i];
+        std::cout << "  " << PartitionNodeText(static_cast<int>(i + 1), p.typeName) << "\n";
+        printDetails(PartitionDetailsRows(SearchMode::Standard, *slot, i, p), "    ");
+    }
+    return kExitDone;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return usageError("no command given");
+    const std::string_view command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::cout << kUsage;
+        return kExitDone;
+    }
+    Options opt;
+    std::string error;
+    if (!parseOptions(argc, argv, opt, error)) return usageError(error);
+    try {
+        if (command == "disks") return cmdDisks(opt);
+        if (command == "disk") return cmdDisk(opt);
+        if (command == "partitions") return cmdPartitions(opt);
+    } catch (const std::exception& e) {
+        return failure(std::string("internal error: ") + e.what());
+    }
+    return usageError("unknown command '" + std::string(command) + "'");
+}

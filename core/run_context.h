@@ -1,0 +1,41 @@
+// The one channel through which long engine operations report progress and learn of a stop.
+#pragma once
+
+#include <cstdint>
+#include <stop_token>
+#include <string_view>
+
+namespace quorlan {
+
+// Front ends implement this. The engine calls it from worker threads; implementations must be
+// thread-safe and cheap (store values, let a timer show them). The engine never blocks on it.
+class SearchObserver {
+public:
+    virtual ~SearchObserver() = default;
+    // A new pass begins: label for the progress bar caption, total work units (0 = unknown).
+    virtual void beginPhase(std::string_view label, std::uint64_t totalUnits) = 0;
+    // Work done so far in the current pass, absolute and never decreasing.
+    virtual void setDone(std::uint64_t doneUnits) = 0;
+    // A short status line shown to the user, in the program's own words.
+    virtual void status(std::string_view line) = 0;
+    // A named counter shown beside the status (folders found, files found, ...).
+    virtual void counter(std::string_view name, std::uint64_t value) = 0;
+};
+
+// An observer that ignores everything, for tests and for calls that report nothing.
+class NullObserver final : public SearchObserver {
+public:
+    void beginPhase(std::string_view, std::uint64_t) override {}
+    void setDone(std::uint64_t) override {}
+    void status(std::string_view) override {}
+    void counter(std::string_view, std::uint64_t) override {}
+};
+
+struct RunContext {
+    SearchObserver& observer;
+    std::stop_token stop;  // polled by the worker, never forced
+
+    [[nodiscard]] bool stopRequested() const { return stop.stop_requested(); }
+};
+
+}  // namespace quorlan

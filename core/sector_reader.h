@@ -1,0 +1,128 @@
+// The one read path to a medium: runs of 512-byte sectors by 64-bit sector number, read-only.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/result.h"
+#include "core/unique_fd.h"
+
+namespace quorlan {
+
+inline constexpr std::size_t kSectorSize = 512;
+// The longest run read in one request; longer runs are split (the scans read 1024 at most).
+inline constexpr std::uint32_t kMaxRunSectors = 1u << 16;
+
+// Where the bytes come from. Implementations never write.
+class SectorSource {
+public:
+    virtual ~SectorSource() = default;
+    // Reads up to buffer.size() bytes at a byte offset. Returns the number of bytes read (short
+    // at the end of the medium) or -1 when the medium reports an error.
+    [[nodiscard]] virtual std::int64_t readAt(std::uint64_t offset, std::span<std::byte> buffer) = 0;
+    [[nodiscard]] virtual std::uint64_t sizeBytes() const = 0;
+};
+
+enum class SourceKind { BlockDevice, ImageFile };
+
+// A block device or a raw image file, opened once with O_RDONLY.
+class FdSectorSource final : public SectorSource {
+public:
+    [[nodiscard]] static Result<std::unique_ptr<FdSectorSource>> open(const std::filesystem::path& path);
+
+    std::int64_t readAt(std::uint64_t offset, std::span<std::byte> buffer) override;
+    std::uint64_t sizeBytes() const override { return m_size; }
+    [[nodiscard]] SourceKind kind() const { return m_kind; }
+    [[nodiscard]] int fd() const { return m_fd.get(); }
+
+private:
+    FdSectorSource(UniqueFd fd, std::uint64_t size, SourceKind kind)
+        : m_fd(std::move(fd)), m_size(size), m_kind(kind) {}
+    UniqueFd m_fd;
+    std::uint64_t m_size;
+    SourceKind m_kind;
+};
+
+// Bytes held in memory; for tests and for small structures built by hand.
+class MemorySectorSource final : public SectorSource {
+public:
+    explicit MemorySectorSource(std::vector<std::byte> bytes) : m_bytes(std::move(bytes)) {}
+    std::int64_t readAt(std::uint64_t offset, std::span<std::byte> buffer) override;
+    std::uint64_t sizeBytes() const override { return m_bytes.size(); }
+
+private:
+    std::vector<std::byte> m_bytes;
+};
+
+// Wraps another source and makes chosen sectors unreadable, the way a failing stick answers:
+// any request that touches a bad sector fails as a whole. Used to test the fallback read.
+class FaultySectorSource final : public SectorSource {
+public:
+    FaultySectorSource(std::unique_ptr<SectorSource> inner, std::set<std::uint64_t> badSectors)
+        : m_inner(std::move(inner)), m_bad(std::move(badSectors)) {}
+    std::int64_t readAt(std::uint64_t offset, std::span<std::byte> buffer) override;
+    std::uint64_t sizeBytes() const override { return m_inner->sizeBytes(); }
+    // Number of read requests made so far (one-request reads and single-sector reads alike).
+    [[nodiscard]] std::uint64_t requests() const { return m_requests.load(); }
+
+private:
+    std::unique_ptr<SectorSource> m_inner;
+    std::set<std::uint64_t> m_bad;
+    std::atomic<std::uint64_t> m_requests{0};
+};
+
+// The notice that a disk's partition table looks corrupt; it lets the front end start the
+// lost-partition search. It fires at most once per chosen disk and only while the disk page is
+// being left (reads of worker threads on later pages never fire it).
+class CorruptTableNotice {
+public:
+    void setHook(std::function<void()> hook);
+    // A disk was chosen again (Back left the partition page): the next notice may fire.
+    void rearm() { m_counter.store(1); }
+    // True while the wizard is on the disk page, the only time the notice acts.
+    void setOnDiskPage(bool onDiskPage) { m_onDiskPage.store(onDiskPage); }
+    // Fires the hook when allowed; returns whether it fired.
+    bool raise();
+
+private:
+    std::mutex m_hookMutex;
+    std::function<void()> m_hook;
+    std::atomic<int> m_counter{1};
+    std::atomic<bool> m_onDiskPage{false};
+};
+
+// Reads runs of whole sectors of one disk. Safe to call from several threads at once: every
+// call is one or more positioned reads and no state but counters is shared.
+class SectorReader {
+public:
+    explicit SectorReader(std::unique_ptr<SectorSource> source, CorruptTableNotice* notice = nullptr)
+        : m_source(std::move(source)), m_notice(notice) {}
+
+    // Reads count sectors from sector into buffer (count x 512 bytes; sector i of the run at byte
+    // i x 512). Returns 1 when the run was read in one request. Otherwise raises the corrupt-table
+    // notice, reads the run again one sector at a time, leaves every 512-byte slot that could
+    // not be read as the buffer held it, and returns 0. A buffer shorter than the run, or a run
+    // longer than kMaxRunSectors, reads nothing and returns 0.
+    [[nodiscard]] int ReadSectors(std::uint64_t sector, std::uint32_t count, std::span<std::byte> buffer);
+
+    [[nodiscard]] std::uint64_t totalSectors() const { return m_source->sizeBytes() / kSectorSize; }
+    // Sectors that the fallback could not read, over the reader's life.
+    [[nodiscard]] std::uint64_t unreadableSectors() const { return m_unreadable.load(); }
+    [[nodiscard]] SectorSource& source() { return *m_source; }
+
+private:
+    std::unique_ptr<SectorSource> m_source;
+    CorruptTableNotice* m_notice;
+    std::atomic<std::uint64_t> m_unreadable{0};
+};
+
+}  // namespace quorlan

@@ -1,0 +1,78 @@
+#include "disks/session.h"
+
+#include <sys/stat.h>
+
+namespace quorlan {
+
+void Session::RefreshDisks(const InventoryRoots& roots) {
+    std::vector<DiskInfo> opened;
+    for (const DiskInfo& d : m_disks) {
+        if (d.MediaType == "Disk Image") opened.push_back(d);
+    }
+    m_devices.clear();
+    m_disks.clear();
+    m_selected.reset();
+    m_reader.reset();
+    for (DiskInfo d : EnumerateRemovableDisks(roots)) {
+        d.Index = m_devices.add(d.DeviceID);
+        m_disks.push_back(std::move(d));
+    }
+    for (DiskInfo d : opened) {
+        d.Index = m_devices.add(d.DeviceID);
+        m_disks.push_back(std::move(d));
+    }
+}
+
+Result<std::size_t> Session::AddImage(const std::filesystem::path& image) {
+    auto source = FdSectorSource::open(image);
+    if (!source) return source.error();
+    DiskInfo info = ImageDiskInfo(image, (*source)->sizeBytes() / kSectorSize, 0);
+    for (const DiskInfo& d : m_disks) {
+        if (d.DeviceID == info.DeviceID) return d.Index;
+    }
+    info.Index = m_devices.add(info.DeviceID);
+    m_disks.push_back(info);
+    return info.Index;
+}
+
+Result<std::size_t> Session::AddPath(const std::filesystem::path& path) {
+    std::error_code ec;
+    const auto canonical = std::filesystem::weakly_canonical(path, ec);
+    const std::string key = (ec ? path : canonical).string();
+    for (const DiskInfo& d : m_disks) {
+        if (d.DeviceID == key || d.DeviceID == path.string()) return d.Index;
+    }
+    auto source = FdSectorSource::open(path);
+    if (!source) return source.error();
+    if ((*source)->kind() != SourceKind::BlockDevice) return AddImage(path);
+
+    auto info = DescribeBlockDevice(canonical.filename().string());
+    if (!info) {
+        info = ImageDiskInfo(path, (*source)->sizeBytes() / kSectorSize, 0);
+        info->MediaType = "Block Device";
+    }
+    info->DeviceID = key;
+    info->Index = m_devices.add(key);
+    m_disks.push_back(*info);
+    return info->Index;
+}
+
+const DiskInfo* Session::disk(std::size_t slot) const {
+    for (const DiskInfo& d : m_disks) {
+        if (d.Index == slot) return &d;
+    }
+    return nullptr;
+}
+
+Result<const DiskPartitionList*> Session::SelectDisk(std::size_t slot) {
+    const DiskInfo* info = disk(slot);
+    if (info == nullptr) return Error{ErrorKind::InvalidArgument, "no disk " + std::to_string(slot)};
+    auto reader = m_devices.open(slot, &m_notice);
+    if (!reader) return reader.error();
+    m_reader = std::move(reader).value();
+    m_selected = slot;
+    m_partitions = ReadPartitionTable(*m_reader, m_reader->totalSectors(), &m_notice);
+    return &m_partitions;
+}
+
+}  // namespace quorlan

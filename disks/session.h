@@ -1,0 +1,48 @@
+// The state of one front end's recovery session: the disks it offers, the chosen disk, its
+// partition list and the record tables of the searches. Owned by the front end; never global.
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include "core/device_table.h"
+#include "core/sector_reader.h"
+#include "disks/disk_inventory.h"
+#include "disks/partition_table.h"
+#include "items/tables.h"
+
+namespace quorlan {
+
+class Session {
+public:
+    // Lists the removable disks again (slots 0...), keeping images the user opened after them.
+    void RefreshDisks(const InventoryRoots& roots = {});
+    // Offers an image file as a disk; returns its slot.
+    [[nodiscard]] Result<std::size_t> AddImage(const std::filesystem::path& image);
+    // Offers a device or image path given on a command line: an image, a block device, or a
+    // removable disk already listed. Returns its slot.
+    [[nodiscard]] Result<std::size_t> AddPath(const std::filesystem::path& path);
+
+    [[nodiscard]] const std::vector<DiskInfo>& disks() const { return m_disks; }
+    [[nodiscard]] const DiskInfo* disk(std::size_t slot) const;
+
+    // Chooses a disk, opens it read-only and reads its partition table.
+    [[nodiscard]] Result<const DiskPartitionList*> SelectDisk(std::size_t slot);
+    [[nodiscard]] std::optional<std::size_t> selectedDisk() const { return m_selected; }
+    [[nodiscard]] SectorReader* reader() { return m_reader.get(); }
+    [[nodiscard]] const DiskPartitionList& partitions() const { return m_partitions; }
+
+    CorruptTableNotice& corruptTableNotice() { return m_notice; }
+    RecordTables& tables() { return m_tables; }
+
+private:
+    DeviceTable m_devices;
+    std::vector<DiskInfo> m_disks;
+    std::optional<std::size_t> m_selected;
+    std::unique_ptr<SectorReader> m_reader;
+    DiskPartitionList m_partitions;
+    CorruptTableNotice m_notice;
+    RecordTables m_tables;
+};
+
+}  // namespace quorlan

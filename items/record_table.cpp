@@ -1,0 +1,208 @@
+#include "items/record_table.h"
+
+#include <array>
+#include <cstdlib>
+#include <optional>
+
+#include "core/text.h"
+
+namespace quorlan {
+
+namespace {
+
+const std::string kEmpty;
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return c - 'A' + 10;
+}
+
+// Compares two all-hex-digit texts by value, exactly, whatever their length.
+int compareHex(std::string_view a, std::string_view b) {
+    while (a.size() > 1 && a.front() == '0') a.remove_prefix(1);
+    while (b.size() > 1 && b.front() == '0') b.remove_prefix(1);
+    if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const int da = hexValue(a[i]);
+        const int db = hexValue(b[i]);
+        if (da != db) return da < db ? -1 : 1;
+    }
+    return 0;
+}
+
+std::optional<double> parseNumber(std::string_view text) {
+    if (text.empty()) return std::nullopt;
+    if (text.back() == '%') text.remove_suffix(1);
+    if (text.empty() || text.front() == ' ' || text.front() == '\t') return std::nullopt;
+    const std::string copy(text);
+    char* end = nullptr;
+    const double value = std::strtod(copy.c_str(), &end);
+    if (end != copy.c_str() + copy.size()) return std::nullopt;
+    return value;
+}
+
+// Parses "D-MON-YYYY" (the program's date texts) or "H:M[:S]" (its time texts) into seconds
+// since year 0 (a date) or since midnight (a time).
+std::optional<std::int64_t> parseDateTime(std::string_view text) {
+    static constexpr std::array<std::string_view, 12> kMonths = {
+        "JAN", "FEB", "MAR", "APR", "MAY", "JUN", "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+    auto number = [](std::string_view part) -> std::optional<std::int64_t> {
+        if (!isAllDigits(part) || part.size() > 6) return std::nullopt;
+        return static_cast<std::int64_t>(parseDecimalU64(part));
+    };
+    const auto dash1 = text.find('-');
+    if (dash1 != std::string_view::npos) {
+        const auto dash2 = text.find('-', dash1 + 1);
+        if (dash2 == std::string_view::npos) return std::nullopt;
+        const auto day = number(text.substr(0, dash1));
+        const auto year = number(text.substr(dash2 + 1));
+        const auto mon = text.substr(dash1 + 1, dash2 - dash1 - 1);
+        std::int64_t month = -1;
+        for (std::size_t i = 0; i < kMonths.size(); ++i) {
+            if (equalsIgnoreCase(mon, kMonths[i])) month = static_cast<std::int64_t>(i);
+        }
+        if (!day || !year || month < 0) return std::nullopt;
+        return ((*year * 12 + month) * 31 + *day) * 86400;
+    }
+    const auto colon1 = text.find(':');
+    if (colon1 == std::string_view::npos) return std::nullopt;
+    const auto colon2 = text.find(':', colon1 + 1);
+    const auto h = number(text.substr(0, colon1));
+    const auto m = number(text.substr(colon1 + 1, colon2 == std::string_view::npos
+                                                      ? std::string_view::npos
+                                                      : colon2 - colon1 - 1));
+    std::optional<std::int64_t> s = 0;
+    if (colon2 != std::string_view::npos) s = number(text.substr(colon2 + 1));
+    if (!h || !m || !s) return std::nullopt;
+    return *h * 3600 + *m * 60 + *s;
+}
+
+template <typename T>
+int threeWay(T a, T b) {
+    return a < b ? -1 : (b < a ? 1 : 0);
+}
+
+}  // namespace
+
+int CompareCells(std::string_view a, std::string_view b) {
+    if (isAllHexDigits(a) && isAllHexDigits(b)) return compareHex(a, b);
+    if (const auto na = parseNumber(a)) {
+        if (const auto nb = parseNumber(b)) return threeWay(*na, *nb);
+    }
+    if (const auto da = parseDateTime(a)) {
+        if (const auto db = parseDateTime(b)) return threeWay(*da, *db);
+    }
+    return threeWay(a, b);
+}
+
+int RecordTable::ColumnIndex(std::string_view columnName) const {
+    for (std::size_t i = 0; i < m_columns.size(); ++i) {
+        if (m_columns[i].name == columnName) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void RecordTable::ResetColumns(std::vector<ColumnSpec> columns) {
+    m_columns = std::move(columns);
+    m_rows.clear();
+    m_sortedColumn = -1;
+}
+
+int RecordTable::InsertRow(int index, std::string_view text) {
+    if (index < 0 || index > RowCount()) index = RowCount();
+    std::vector<std::string> row(m_columns.size());
+    if (!row.empty()) row[0] = std::string(text);
+    m_rows.insert(m_rows.begin() + index, std::move(row));
+    return index;
+}
+
+void RecordTable::SetCell(int row, int column, std::string_view text) {
+    if (row < 0 || row >= RowCount() || column < 0 || column >= ColumnCount()) return;
+    m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)] = std::string(text);
+}
+
+void RecordTable::SetCell(int row, std::string_view columnName, std::string_view text) {
+    SetCell(row, ColumnIndex(columnName), text);
+}
+
+void RecordTable::SetNumber(int row, int column, std::uint64_t value) {
+    SetCell(row, column, std::to_string(value));
+}
+
+void RecordTable::SetNumber(int row, std::string_view columnName, std::uint64_t value) {
+    SetCell(row, ColumnIndex(columnName), std::to_string(value));
+}
+
+void RecordTable::SetSignedNumber(int row, std::string_view columnName, std::int64_t value) {
+    SetCell(row, ColumnIndex(columnName), std::to_string(value));
+}
+
+const std::string& RecordTable::GetCell(int row, int column) const {
+    if (row < 0 || row >= RowCount() || column < 0 || column >= ColumnCount()) return kEmpty;
+    return m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+}
+
+const std::string& RecordTable::GetCell(int row, std::string_view columnName) const {
+    return GetCell(row, ColumnIndex(columnName));
+}
+
+std::string RecordTable::GetCell(int row, int column, std::size_t bufferLength) const {
+    if (bufferLength == 0) return {};
+    return std::string(truncateUtf8(GetCell(row, column), bufferLength - 1));
+}
+
+std::uint32_t RecordTable::GetU32(int row, std::string_view columnName) const {
+    const std::uint64_t v = parseDecimalU64(GetCell(row, columnName));
+    return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(v);
+}
+
+std::uint64_t RecordTable::GetU64(int row, std::string_view columnName) const {
+    return parseDecimalU64(GetCell(row, columnName));
+}
+
+std::int64_t RecordTable::GetI64(int row, std::string_view columnName) const {
+    return parseDecimalI64(GetCell(row, columnName));
+}
+
+void RecordTable::DeleteRow(int row) {
+    if (row < 0 || row >= RowCount()) return;
+    m_rows.erase(m_rows.begin() + row);
+}
+
+int RecordTable::FindRow(std::string_view text) const {
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        if (!m_rows[i].empty() && equalsIgnoreCase(m_rows[i][0], text)) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+bool RecordTable::SortByColumn(int column, bool ascending) {
+    if (!m_sortable || column < 0 || column >= ColumnCount()) return false;
+    const auto col = static_cast<std::size_t>(column);
+    auto before = [&](const std::vector<std::string>& x, const std::vector<std::string>& y) {
+        const int c = CompareCells(x[col], y[col]);
+        return ascending ? c < 0 : c > 0;
+    };
+    // A bottom-up merge sort: it needs no more of the comparison than "is x before y", so cells
+    // that fall under different rules can never send it out of bounds.
+    std::vector<std::vector<std::string>> scratch(m_rows.size());
+    for (std::size_t width = 1; width < m_rows.size(); width *= 2) {
+        for (std::size_t lo = 0; lo < m_rows.size(); lo += 2 * width) {
+            const std::size_t mid = std::min(lo + width, m_rows.size());
+            const std::size_t hi = std::min(lo + 2 * width, m_rows.size());
+            std::size_t i = lo;
+            std::size_t j = mid;
+            std::size_t k = lo;
+            while (i < mid && j < hi) scratch[k++] = std::move(before(m_rows[j], m_rows[i]) ? m_rows[j++] : m_rows[i++]);
+            while (i < mid) scratch[k++] = std::move(m_rows[i++]);
+            while (j < hi) scratch[k++] = std::move(m_rows[j++]);
+        }
+        m_rows.swap(scratch);
+    }
+    m_sortedColumn = column;
+    m_sortedAscending = ascending;
+    return true;
+}
+
+}  // namespace quorlan

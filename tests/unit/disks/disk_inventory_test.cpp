@@ -1,0 +1,129 @@
+#include "disks/disk_inventory.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "disks/session.h"
+#include "tests/support/disk_builder.h"
+#include "tests/support/temp_dir.h"
+
+namespace quorlan {
+namespace {
+
+namespace fs = std::filesystem;
+using test::writeText;
+
+// A block device as sysfs shows it: /sys/block/NAME is a link into the device tree.
+void fakeBlockDevice(const fs::path& root, const std::string& name, const std::string& devicePath,
+                     const std::map<std::string, std::string>& files) {
+    const fs::path real = root / "devices" / devicePath / "block" / name;
+    fs::create_directories(real);
+    for (const auto& [file, text] : files) writeText(real / file, text + "\n");
+    fs::create_directories(root / "block");
+    fs::create_symlink(real, root / "block" / name);
+}
+
+TEST(EnumerateRemovableDisks, OffersRemovableMediaWithTheirDetails) {
+    test::TempDir dir;
+    const fs::path sys = dir.path() / "sys";
+    const std::string usb = "pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/host6/target6:0:0/6:0:0:0";
+    fakeBlockDevice(sys, "sdb", usb,
+                    {{"removable", "1"}, {"size", "15663104"}, {"dev", "8:16"},
+                     {"device/vendor", "SanDisk "}, {"device/model", "Cruzer Blade    "},
+                     {"device/rev", "1.00"}, {"queue/logical_block_size", "512"}});
+    writeText(dir.path() / "udev" / "b8:16",
+              "S:disk/by-id/usb-SanDisk\nE:ID_SERIAL_SHORT=4C530001231219117142\n"
+              "E:ID_PATH=pci-0000:00:14.0-usb-0:2:1.0-scsi-0:0:0:0\nE:ID_BUS=usb\n");
+    // A fixed disk, an empty card reader, a loop device and an optical drive are not offered.
+    fakeBlockDevice(sys, "sda", "pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0",
+                    {{"removable", "0"}, {"size", "500118192"}});
+    fakeBlockDevice(sys, "sdc", usb + "x", {{"removable", "1"}, {"size", "0"}});
+    fakeBlockDevice(sys, "loop0", "virtual/block", {{"removable", "1"}, {"size", "2048"}});
+    fakeBlockDevice(sys, "sr0", "pci0000:00/ata2", {{"removable", "1"}, {"size", "2048"}});
+    // A memory card in a built-in reader is not flagged removable but is one.
+    fakeBlockDevice(sys, "mmcblk0", "pci0000:00/0000:00:1e.6/mmc_host/mmc0/mmc0:aaaa",
+                    {{"removable", "0"}, {"size", "62333952"}, {"device/type", "SD"},
+                     {"device/name", "SC32G"}, {"device/serial", "0x1234abcd"}});
+
+    const auto disks = EnumerateRemovableDisks({sys / "block", dir.path() / "udev", "station-7"});
+    ASSERT_EQ(disks.size(), 2u);
+    const DiskInfo& card = disks[0];
+    EXPECT_EQ(card.DeviceID, "/dev/mmcblk0");
+    EXPECT_EQ(card.InterfaceType, "SD");
+    EXPECT_EQ(card.Model, "SC32G");
+    EXPECT_EQ(card.SerialNumber, "0x1234abcd");
+
+    const DiskInfo& stick = disks[1];
+    EXPECT_EQ(stick.Index, 1u);
+    EXPECT_EQ(DiskTreeNodeText(stick), "Removable Media (Disk1)");
+    const DetailRows expected = {{"1. Model :", "SanDisk Cruzer Blade"},
+                                 {"2. MediaType :", "Removable Media"},
+                                 {"3. Interface Type :", "USB"},
+                                 {"4. Capacity(size) :", "7640 MB"},
+                                 {"5. Cylinders :", "974"},
+                                 {"6. Heads :", "255"},
+                                 {"7. Sectors :", "15663104"},
+                                 {"8. Bytes per Sector :", "512"},
+                                 {"9. Sector per Track :", "63"},
+                                 {"10. Firmware Revision ID :", "1.00"},
+                                 {"11. PNP Device ID :", "pci-0000:00:14.0-usb-0:2:1.0-scsi-0:0:0:0"},
+                                 {"12. Serial Number :", "4C530001231219117142"},
+                                 {"13. System Name :", "station-7"},
+                                 {"14. Physical Device ID :", "/dev/sdb"}};
+    EXPECT_EQ(DiskDetailsRows(stick), expected);
+
+    // A missing inventory gives no disks, not an error.
+    EXPECT_TRUE(EnumerateRemovableDisks({dir.path() / "nothing", dir.path() / "udev", "x"}).empty());
+}
+
+TEST(DiskDetails, CapacityAndNodeTexts) {
+    DiskInfo disk;
+    disk.TotalCylinders = 1024;
+    disk.TotalHeads = 255;
+    disk.SectorsPerTrack = 63;
+    disk.BytesPerSector = 512;
+    EXPECT_EQ(CapacityText(disk), "8032 MB");  // 8,422,686,720 bytes: 8032.5 MB, truncated
+
+    disk.Index = 3;
+    disk.MediaType = "Removable media other than floppy";
+    EXPECT_EQ(DiskTreeNodeText(disk), "Removable Media (Disk3)");
+    disk.MediaType = "Removable Media";
+    EXPECT_EQ(DiskTreeNodeText(disk), "Removable Media (Disk3)");
+    disk.Index = 12;
+    EXPECT_EQ(DiskNumberFromNodeText(DiskTreeNodeText(disk)), 12u);
+    EXPECT_FALSE(DiskNumberFromNodeText("3.5 Floppy").has_value());
+    EXPECT_FALSE(DiskNumberFromNodeText("Removable Media (Disk)").has_value());
+}
+
+TEST(Session, ImagesAreDisksToo) {
+    test::TempDir dir;
+    test::DiskBuilder builder(100000);
+    builder.entry(0, 0, 0x0C, 2048, 60000).fatBootSector(2048, true);
+    test::writeFile(dir / "stick.img", builder.bytes());
+
+    Session session;
+    session.RefreshDisks({dir.path() / "no-sys", dir.path() / "no-udev", "host"});
+    auto slot = session.AddImage(dir / "stick.img");
+    ASSERT_TRUE(slot.ok()) << slot.error().message;
+    const DiskInfo* info = session.disk(*slot);
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->MediaType, "Disk Image");
+    EXPECT_EQ(info->Model, "stick.img");
+    EXPECT_EQ(info->TotalSectors, 100000u);
+    EXPECT_EQ(DiskTreeNodeText(*info), "Disk Image (Disk0)");
+    EXPECT_EQ(*session.AddPath(dir / "stick.img"), *slot) << "the same image is not offered twice";
+
+    auto list = session.SelectDisk(*slot);
+    ASSERT_TRUE(list.ok());
+    ASSERT_EQ((*list)->partitions.size(), 1u);
+    EXPECT_EQ((*list)->partitions[0].typeName, "FAT32");
+
+    // Images stay offered when the removable disks are listed again.
+    session.RefreshDisks({dir.path() / "no-sys", dir.path() / "no-udev", "host"});
+    ASSERT_EQ(session.disks().size(), 1u);
+    EXPECT_FALSE(session.AddImage(dir / "missing.img").ok());
+}
+
+}  // namespace
+}  // namespace quorlan
