@@ -71,7 +71,10 @@ std::string detailsJson(const DetailRows& rows) {
 }
 
 void printDetails(const DetailRows& rows, const char* indent) {
-    for (const auto& [name, value] : rows) std::cout << indent << name << " " << value << "\n";
+    // Partition labels carry their own spacing ("...:  "); disk labels end at the colon.
+    for (const auto& [name, value] : rows) {
+        std::cout << indent << name << (!name.empty() && name.back() == ' ' ? "" : " ") << value << "\n";
+    }
 }
 
 std::string diskJson(const DiskInfo& disk) {

@@ -21,3 +21,10 @@ function(quorlan_add_engine_library name)
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC ${ARG_LINKS} PRIVATE quorlan_warnings quorlan_sanitizers)
 endfunction()
+
+# Fuzzer builds instrument the whole engine for coverage, not only the harnesses.
+if(QUORLAN_BUILD_FUZZERS)
+  target_compile_options(quorlan_sanitizers INTERFACE
+    -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  target_link_options(quorlan_sanitizers INTERFACE -fsanitize=address,undefined)
+endif()

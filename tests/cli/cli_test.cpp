@@ -1,1 +1,155 @@
+// quorlan-cli as a user runs it: misuse first, then real work; the source is never written.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
+
+namespace quorlan {
+namespace {
+
+using test::runCommand;
+using test::shellQuote;
+
+const std::string kCli = QUORLAN_CLI;
+
+std::string fixture(const std::string& name) { return std::string(QUORLAN_FIXTURE_DIR) + "/" + name; }
+
+test::CommandResult cli(const std::string& args) { return runCommand(shellQuote(kCli) + " " + args); }
+
+std::string sha256(const std::string& path) { return runCommand("sha256sum " + shellQuote(path)).out.substr(0, 64); }
+
+bool validJson(const std::string& text) {
+    test::TempDir dir;
+    std::ofstream(dir / "out.json") << text;
+    if (test::haveTool("jq")) return runCommand("jq -e . " + shellQuote((dir / "out.json").string()) + " >/dev/null").exitCode == 0;
+    return runCommand("python3 -m json.tool " + shellQuote((dir / "out.json").string()) + " >/dev/null").exitCode == 0;
+}
+
+std::size_t lineCount(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+TEST(Cli, MisuseIsAUsageError) {
+    for (const char* args : {"", "frobnicate", "partitions", "partitions a.img b.img", "partitions --verbose x.img",
+                             "disks extra", "disk"}) {
+        const auto r = cli(args);
+        EXPECT_EQ(r.exitCode, 2) << args;
+        EXPECT_TRUE(r.out.empty()) << args;
+        EXPECT_NE(r.err.find("usage: quorlan-cli"), std::string::npos) << args;
+    }
+    EXPECT_EQ(cli("--help").exitCode, 0);
+}
+
+TEST(Cli, WhatIsNoDiskGivesOneClearLineAndExitCode1) {
+    test::TempDir dir;
+    std::ofstream(dir / "empty.img").close();
+    const struct {
+        std::string path;
+        const char* says;
+    } cases[] = {
+        {(dir / "missing.img").string(), "no such file or device"},
+        {dir.path().string(), "is not a disk or a disk image"},
+        {(dir / "empty.img").string(), "smaller than one 512-byte sector"},
+    };
+    for (const auto& c : cases) {
+        for (const char* command : {"partitions", "disk"}) {
+            const auto r = cli(std::string(command) + " " + shellQuote(c.path));
+            EXPECT_EQ(r.exitCode, 1) << command << " " << c.path;
+            EXPECT_EQ(lineCount(r.err), 1u) << r.err;
+            EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+            EXPECT_NE(r.err.find(c.path), std::string::npos) << r.err;
+        }
+    }
+}
+
+TEST(Cli, DeviceWithoutPermissionSaysHowToProceed) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root may open every file";
+    test::TempDir dir;
+    std::ofstream(dir / "locked.img") << std::string(1024, 'x');
+    std::filesystem::permissions(dir / "locked.img", std::filesystem::perms::none);
+    const auto r = cli("partitions " + shellQuote((dir / "locked.img").string()));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("run as root"), std::string::npos) << r.err;
+}
+
+TEST(Cli, PartitionsOfTheFixtureDisks) {
+    const std::string image = fixture("mbr-mixed.img");
+    const std::string before = sha256(image);
+
+    const auto json = cli("partitions " + shellQuote(image) + " --json");
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    EXPECT_TRUE(validJson(json.out)) << json.out;
+    EXPECT_NE(json.out.find(R"({"index":1,"type":"FAT16","start":2048,"end":34816,)"), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find(R"({"index":5,"type":"FAT32","start":186368,"end":268288,)"), std::string::npos) << json.out;
+
+    const auto text = cli("partitions " + shellQuote(image));
+    ASSERT_EQ(text.exitCode, 0);
+    EXPECT_NE(text.out.find("Disk 0\n  Partition - 1 ( FAT16 )\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("    5.   Start Sector                     :  186368\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("Partition - 3 ( NTFS )"), std::string::npos);
+
+    const auto details = cli("disk " + shellQuote(image) + " --json");
+    ASSERT_EQ(details.exitCode, 0);
+    EXPECT_TRUE(validJson(details.out));
+    EXPECT_NE(details.out.find(R"j("node":"Disk Image (Disk0)")j"), std::string::npos) << details.out;
+    EXPECT_NE(details.out.find(R"({"name":"1. Model :","value":"mbr-mixed.img"})"), std::string::npos);
+    EXPECT_NE(details.out.find(R"({"name":"7. Sectors :","value":"409600"})"), std::string::npos);
+
+    EXPECT_EQ(sha256(image), before) << "the source image was written";
+}
+
+TEST(Cli, DamagedTablesGiveAResultAndANote) {
+    const struct {
+        const char* image;
+        std::size_t partitions;
+        const char* note;
+    } cases[] = {
+        {"looping-chain.img", 5, "points back at itself"},
+        {"bad-table.img", 1, "Partition Table is corrupted"},
+        {"superfloppy-fat32.img", 1, ""},
+    };
+    for (const auto& c : cases) {
+        const std::string image = fixture(c.image);
+        const std::string before = sha256(image);
+        const auto r = cli("partitions --json " + shellQuote(image));
+        EXPECT_EQ(r.exitCode, 0) << c.image << r.err;
+        EXPECT_TRUE(validJson(r.out)) << r.out;
+        std::size_t count = 0;
+        for (std::size_t at = r.out.find("\"index\""); at != std::string::npos; at = r.out.find("\"index\"", at + 1)) ++count;
+        EXPECT_EQ(count, c.partitions) << c.image;
+        EXPECT_NE(r.err.find(c.note), std::string::npos) << r.err;
+        EXPECT_EQ(sha256(image), before) << c.image;
+    }
+}
+
+TEST(Cli, TruncatedAndGarbageImagesNeverCrash) {
+    test::TempDir dir;
+    const std::string truncated = (dir / "truncated.img").string();
+    ASSERT_EQ(runCommand("head -c 300000 " + shellQuote(fixture("mbr-mixed.img")) + " > " + shellQuote(truncated)).exitCode, 0);
+    const auto r = cli("partitions " + shellQuote(truncated));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("Partition Table is corrupted"), std::string::npos) << r.err;
+
+    std::mt19937 random(7);
+    for (int round = 0; round < 20; ++round) {
+        std::string bytes(64 * 1024, '\0');
+        for (char& b : bytes) b = static_cast<char>(random());
+        const std::string garbage = (dir / "garbage.img").string();
+        std::ofstream(garbage, std::ios::binary) << bytes;
+        const auto g = cli("partitions --json " + shellQuote(garbage));
+        EXPECT_EQ(g.exitCode, 0) << g.err;
+        EXPECT_TRUE(validJson(g.out)) << g.out;
+    }
+}
+
+TEST(Cli, DisksListsRemovableMediaAsJson) {
+    const auto r = cli("disks --json");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(validJson(r.out)) << r.out;
+}
+
+}  // namespace
+}  // namespace quorlan

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds quorlan-cli and runs it on the bundled demo image.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+cmake --preset release >/dev/null
+cmake --build --preset release --target quorlan-cli
+
+image=build/release/demo.img
+[ "$image" -nt demo/demo.img.gz ] || gzip -dc demo/demo.img.gz >"$image"
+cli=build/release/cli/quorlan-cli
+
+echo
+echo "== The demo stick: disk details"
+"$cli" disk "$image"
+echo
+echo "== Its partitions"
+"$cli" partitions "$image"
