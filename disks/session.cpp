@@ -71,7 +71,10 @@ Result<const DiskPartitionList*> Session::SelectDisk(std::size_t slot) {
     if (!reader) return reader.error();
     m_reader = std::move(reader).value();
     m_selected = slot;
+    m_notice.setOnDiskPage(true);
     m_partitions = ReadPartitionTable(*m_reader, m_reader->totalSectors(), &m_notice);
+    if (!m_partitions.partitionFound) m_notice.raise();
+    m_notice.setOnDiskPage(false);
     return &m_partitions;
 }
 

@@ -26,8 +26,13 @@ public:
     [[nodiscard]] const std::vector<DiskInfo>& disks() const { return m_disks; }
     [[nodiscard]] const DiskInfo* disk(std::size_t slot) const;
 
-    // Chooses a disk, opens it read-only and reads its partition table.
+    // Next on the disk page: chooses a disk, opens it read-only and reads its partition table.
+    // While the table is read the corrupt-table notice may fire (a failed read, a table that
+    // fails the sanity test); when no partition was listed it fires afterwards, so that a disk
+    // without partitions is searched for lost ones at once. Either way at most once per choice.
     [[nodiscard]] Result<const DiskPartitionList*> SelectDisk(std::size_t slot);
+    // Back from the partition page to the disk page: the next choice may raise the notice again.
+    void BackToDiskPage() { m_notice.rearm(); }
     [[nodiscard]] std::optional<std::size_t> selectedDisk() const { return m_selected; }
     [[nodiscard]] SectorReader* reader() { return m_reader.get(); }
     [[nodiscard]] const DiskPartitionList& partitions() const { return m_partitions; }

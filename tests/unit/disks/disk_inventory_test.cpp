@@ -125,5 +125,35 @@ TEST(Session, ImagesAreDisksToo) {
     EXPECT_FALSE(session.AddImage(dir / "missing.img").ok());
 }
 
+TEST(Session, CorruptTableNoticeFiresOncePerChoiceOfADisk) {
+    test::TempDir dir;
+    test::DiskBuilder corrupt(100000);
+    corrupt.entry(0, 0, 0x06, 2048, 40000).entry(0, 1, 0x06, 99000, 500);  // too near the end
+    test::writeFile(dir / "corrupt.img", corrupt.bytes());
+    test::DiskBuilder blank(100000);
+    test::writeFile(dir / "blank.img", blank.bytes());
+
+    Session session;
+    int notices = 0;
+    session.corruptTableNotice().setHook([&] { ++notices; });
+    const std::size_t bad = *session.AddImage(dir / "corrupt.img");
+    const std::size_t none = *session.AddImage(dir / "blank.img");
+
+    ASSERT_TRUE(session.SelectDisk(bad).ok());
+    EXPECT_TRUE(session.partitions().corrupt);
+    EXPECT_EQ(notices, 1);
+    // Reads on later pages (searches) never raise it.
+    std::vector<std::byte> sector(kSectorSize);
+    (void)session.reader()->ReadSectors(200000, 1, sector);
+    EXPECT_EQ(notices, 1);
+
+    session.BackToDiskPage();
+    ASSERT_TRUE(session.SelectDisk(none).ok());  // no partition at all: the notice fires too
+    EXPECT_FALSE(session.partitions().partitionFound);
+    EXPECT_EQ(notices, 2);
+    ASSERT_TRUE(session.SelectDisk(none).ok());  // chosen again without going back: silent
+    EXPECT_EQ(notices, 2);
+}
+
 }  // namespace
 }  // namespace quorlan
