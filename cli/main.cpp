@@ -1,12 +1,18 @@
 // quorlan-cli: the command-line front end over the recovery engine.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <iostream>
+#include <thread>
 #include <string>
 #include <string_view>
+#include <map>
 #include <vector>
 
 #include "cli/json.h"
+#include "cli/progress.h"
+#include "items/result_tree.h"
 #include "disks/disk_inventory.h"
 #include "disks/partition_table.h"
 #include "disks/session.h"
@@ -20,6 +26,7 @@ using namespace quorlan::cli;
 constexpr int kExitDone = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitStopped = 3;
 
 constexpr const char* kUsage =
     "usage: quorlan-cli <command> [options]\n"
@@ -28,6 +35,10 @@ constexpr const char* kUsage =
     "  disks [--json]                         list the removable disks with their details\n"
     "  disk <image-or-device> [--json]        show the details of one disk or disk image\n"
     "  partitions <image-or-device> [--json]  list the partitions of a disk or disk image\n"
+    "  search <image-or-device> --partition N [--files] [--json]\n"
+    "                                         Standard Search of partition N (1-based); prints the\n"
+    "                                         recovered folders, with --files their files too;\n"
+    "                                         Ctrl-C stops the search and prints what was found\n"
     "\n"
     "exit codes: 0 done, 1 failed, 2 usage error, 3 stopped with a partial result\n";
 
@@ -44,6 +55,8 @@ int failure(const std::string& message) {
 struct Options {
     std::vector<std::string> positional;
     bool json = false;
+    bool files = false;
+    std::optional<std::size_t> partition;  // 1-based
 };
 
 // Parses the options after the command word; unknown options are usage errors.
@@ -52,6 +65,25 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& error) {
         const std::string_view arg = argv[i];
         if (arg == "--json") {
             out.json = true;
+        } else if (arg == "--files") {
+            out.files = true;
+        } else if (arg == "--partition" || arg.rfind("--partition=", 0) == 0) {
+            std::string value;
+            if (arg == "--partition") {
+                if (i + 1 >= argc) {
+                    error = "--partition needs a number";
+                    return false;
+                }
+                value = argv[++i];
+            } else {
+                value = std::string(arg.substr(12));
+            }
+            if (value.empty() || value.size() > 6 || value.find_first_not_of("0123456789") != std::string::npos ||
+                std::stoul(value) == 0) {
+                error = "--partition needs a number from 1 (as 'partitions' numbers them), not '" + value + "'";
+                return false;
+            }
+            out.partition = std::stoul(value);
         } else if (arg == "--") {
             for (++i; i < argc; ++i) out.positional.emplace_back(argv[i]);
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -203,6 +235,144 @@ int cmdPartitions(const Options& opt) {
     return kExitDone;
 }
 
+// Ctrl-C asks the running search to stop; a second one ends the program as usual.
+std::atomic<bool> g_interrupted{false};
+
+extern "C" void onInterrupt(int) {
+    g_interrupted.store(true);
+    std::signal(SIGINT, SIG_DFL);
+}
+
+struct FileOut {
+    const TreeItem* folder;
+    ListedRow row;
+};
+
+// Lists every folder of the result as the results page lists it, parents before children, so
+// that each folder has its directory-entry name before its children are read.
+std::vector<FileOut> listEverything(RecoveryState& state, SectorReader& reader) {
+    std::vector<FileOut> files;
+    std::vector<TreeItem*> pending{state.model.tree.root()};
+    while (!pending.empty()) {
+        TreeItem* item = pending.back();
+        pending.pop_back();
+        for (ListedRow& row : ListFolder(state, reader, item, ListVariant::Worker)) {
+            if (!row.isFolder) files.push_back({item, std::move(row)});
+        }
+        for (auto it = item->children.rbegin(); it != item->children.rend(); ++it) pending.push_back(it->get());
+    }
+    return files;
+}
+
+std::string joinPath(const std::string& folder, const std::string& name) {
+    return folder.empty() ? name : folder + "/" + name;
+}
+
+void printTreeText(RecoveryState& state, const std::vector<FileOut>& files, bool withFiles) {
+    std::map<const TreeItem*, std::vector<const ListedRow*>> filesOf;
+    for (const FileOut& f : files) filesOf[f.folder].push_back(&f.row);
+    auto printFiles = [&](const TreeItem* folder, const std::string& indent) {
+        if (!withFiles) return;
+        for (const ListedRow* r : filesOf[folder]) {
+            std::cout << indent << r->name << "  " << r->size << " bytes  " << r->date << " " << r->time << "  "
+                      << r->type << (r->deleted ? "  (deleted)" : "") << "\n";
+        }
+    };
+    std::cout << "Root\n";
+    struct Frame {
+        const TreeItem* item;
+        int depth;
+    };
+    std::vector<Frame> stack;
+    const TreeItem* root = state.model.tree.root();
+    printFiles(root, "  ");
+    for (auto it = root->children.rbegin(); it != root->children.rend(); ++it) stack.push_back({it->get(), 1});
+    while (!stack.empty()) {
+        const Frame f = stack.back();
+        stack.pop_back();
+        const std::string indent(static_cast<std::size_t>(f.depth) * 2, ' ');
+        const FolderNode* node = state.model.FindFolderNode(f.item);
+        std::cout << indent << f.item->text << "/" << (node != nullptr && node->deleted ? "  (deleted)" : "") << "\n";
+        printFiles(f.item, indent + "  ");
+        for (auto it = f.item->children.rbegin(); it != f.item->children.rend(); ++it) {
+            stack.push_back({it->get(), f.depth + 1});
+        }
+    }
+}
+
+void printTreeJson(RecoveryState& state, const std::vector<FileOut>& files) {
+    JsonArray folders;
+    std::vector<const TreeItem*> pending;
+    const TreeItem* root = state.model.tree.root();
+    for (auto it = root->children.rbegin(); it != root->children.rend(); ++it) pending.push_back(it->get());
+    while (!pending.empty()) {
+        const TreeItem* item = pending.back();
+        pending.pop_back();
+        const FolderNode* node = state.model.FindFolderNode(item);
+        folders.push(JsonObject()
+                         .add("path", ResultTree::GetItemPath(item, "/"))
+                         .add("deleted", node != nullptr && node->deleted)
+                         .str());
+        for (auto it = item->children.rbegin(); it != item->children.rend(); ++it) pending.push_back(it->get());
+    }
+    JsonArray fileArray;
+    for (const FileOut& f : files) {
+        fileArray.push(JsonObject()
+                           .add("path", joinPath(ResultTree::GetItemPath(f.folder, "/"), f.row.name))
+                           .add("size", static_cast<std::uint64_t>(std::stoull(f.row.size)))
+                           .add("deleted", f.row.deleted)
+                           .add("type", f.row.type)
+                           .add("date", f.row.date)
+                           .add("time", f.row.time)
+                           .str());
+    }
+    std::cout << JsonObject().raw("folders", folders.str()).raw("files", fileArray.str()).str() << "\n";
+}
+
+int cmdSearch(const Options& opt) {
+    if (!opt.partition) return usageError("'search' needs --partition N");
+    Session session;
+    int exitCode = kExitDone;
+    const auto slot = addDisk(session, opt, exitCode);
+    if (!slot) return exitCode;
+    auto selected = session.SelectDisk(*slot);
+    if (!selected) return failure(selected.error().message);
+    auto request = session.PrepareStandardSearch(*opt.partition - 1);
+    if (!request) return failure(request.error().message);
+
+    TerminalProgress progress;
+    std::stop_source stopper;
+    std::signal(SIGINT, onInterrupt);
+    SectorReader& reader = *session.reader();
+    RecoveryState& state = session.recovery();
+    // The search runs on a worker; this thread turns Ctrl-C into a stop request.
+    auto search = std::async(std::launch::async, [&] {
+        return RunSearch(*request, reader, state, RunContext{progress, stopper.get_token()});
+    });
+    while (search.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+        if (g_interrupted.load()) stopper.request_stop();
+    }
+    const SearchResult result = search.get();
+    std::signal(SIGINT, SIG_DFL);
+
+    const std::vector<FileOut> files = listEverything(state, reader);
+    progress.finish();
+    if (opt.json) {
+        printTreeJson(state, files);
+    } else {
+        printTreeText(state, files, opt.files);
+    }
+    if (result.nothingFound) std::cerr << "quorlan-cli: " << kMsgStandardNotPossible << "\n";
+    if (const auto bad = reader.unreadableSectors(); bad > 0) {
+        std::cerr << "quorlan-cli: " << bad << " sector(s) could not be read\n";
+    }
+    if (result.outcome == SearchOutcome::Stopped) {
+        std::cerr << "quorlan-cli: search stopped; the result shows what was found until then\n";
+        return kExitStopped;
+    }
+    return kExitDone;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -219,6 +389,7 @@ int main(int argc, char** argv) {
         if (command == "disks") return cmdDisks(opt);
         if (command == "disk") return cmdDisk(opt);
         if (command == "partitions") return cmdPartitions(opt);
+        if (command == "search") return cmdSearch(opt);
     } catch (const std::exception& e) {
         return failure(std::string("internal error: ") + e.what());
     }

@@ -20,6 +20,12 @@ public:
     virtual void status(std::string_view line) = 0;
     // A named counter shown beside the status (folders found, files found, ...).
     virtual void counter(std::string_view name, std::uint64_t value) = 0;
+    // The label a counter shows, when a search renames it ("Directories Found\t\t:").
+    virtual void counterLabel(std::string_view /*name*/, std::string_view /*label*/) {}
+    // The one guidance sentence of the window's bottom strip.
+    virtual void guidance(std::string_view /*text*/) {}
+    // A message the front end shows the user (an error box in the window); never waited for.
+    virtual void message(std::string_view /*text*/) {}
 };
 
 // An observer that ignores everything, for tests and for calls that report nothing.

@@ -78,4 +78,25 @@ Result<const DiskPartitionList*> Session::SelectDisk(std::size_t slot) {
     return &m_partitions;
 }
 
+Result<SearchRequest> Session::PrepareStandardSearch(std::size_t partitionIndex) {
+    if (m_reader == nullptr) return Error{ErrorKind::InvalidArgument, "no disk is selected"};
+    if (partitionIndex >= m_partitions.partitions.size()) {
+        return Error{ErrorKind::InvalidArgument,
+                     "there is no partition " + std::to_string(partitionIndex + 1) + " on this disk (it has " +
+                         std::to_string(m_partitions.partitions.size()) + ")"};
+    }
+    const PartitionEntry& p = m_partitions.partitions[partitionIndex];
+    m_recovery.tables.ClearSearchTables();
+    SearchRequest request;
+    request.partType = p.typeName;
+    request.rangeStart = p.start;
+    request.rangeEnd = p.end;
+    if (p.typeName == "FAT16" || p.typeName == "FAT32") {
+        request.validated = ValidateFatPartition(*m_reader, p.typeName, p.start);
+    } else {
+        return Error{ErrorKind::InvalidArgument, "the " + p.typeName + " search is not available yet"};
+    }
+    return request;
+}
+
 }  // namespace quorlan

@@ -10,6 +10,7 @@
 #include "disks/disk_inventory.h"
 #include "disks/partition_table.h"
 #include "items/tables.h"
+#include "ntfs/search_driver.h"
 
 namespace quorlan {
 
@@ -37,8 +38,13 @@ public:
     [[nodiscard]] SectorReader* reader() { return m_reader.get(); }
     [[nodiscard]] const DiskPartitionList& partitions() const { return m_partitions; }
 
+    // Next on the partition page in a Standard Search: validates partition index (0-based) and
+    // returns what the search needs. The search tables are emptied first.
+    [[nodiscard]] Result<SearchRequest> PrepareStandardSearch(std::size_t partitionIndex);
+
     CorruptTableNotice& corruptTableNotice() { return m_notice; }
-    RecordTables& tables() { return m_tables; }
+    RecordTables& tables() { return m_recovery.tables; }
+    RecoveryState& recovery() { return m_recovery; }
 
 private:
     DeviceTable m_devices;
@@ -47,7 +53,7 @@ private:
     std::unique_ptr<SectorReader> m_reader;
     DiskPartitionList m_partitions;
     CorruptTableNotice m_notice;
-    RecordTables m_tables;
+    RecoveryState m_recovery;
 };
 
 }  // namespace quorlan

@@ -1,0 +1,57 @@
+// FAT directory entries: first cluster, 8.3 name, deleted mark, long names, name checks.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "core/bytes.h"
+
+namespace quorlan {
+
+inline constexpr std::size_t kDirEntrySize = 32;
+inline constexpr std::size_t kEntriesPerSector = 16;
+// Offsets in a 32-byte directory entry.
+inline constexpr std::size_t kDirAttr = 11;
+inline constexpr std::size_t kDirCaseFlags = 12;    // u8: 0x08 lower-case name, 0x10 lower-case extension
+inline constexpr std::uint8_t kLowerCaseBase = 0x08;
+inline constexpr std::uint8_t kLowerCaseExtension = 0x10;
+inline constexpr std::size_t kDirClusterHigh = 20;  // u16, FAT32 only
+inline constexpr std::size_t kDirTime = 22;         // u16 FAT time word
+inline constexpr std::size_t kDirDate = 24;         // u16 FAT date word
+inline constexpr std::size_t kDirClusterLow = 26;   // u16
+inline constexpr std::size_t kDirSize = 28;         // u32
+inline constexpr std::uint8_t kAttrLongName = 0x0F;
+inline constexpr std::uint8_t kAttrDirectory = 0x10;
+inline constexpr std::uint8_t kDeletedMark = 0xE5;
+
+// The first cluster of an entry: FAT32 joins the high word at 20 and the low word at 26.
+[[nodiscard]] std::uint32_t EntryCluster(ByteView entry, bool fat32);
+
+[[nodiscard]] inline bool IsDeleted(ByteView entry) { return entry.u8(0) == kDeletedMark; }
+[[nodiscard]] inline bool IsDotEntry(ByteView entry) { return entry.u8(0) == '.' && entry.u8(3) == ' '; }
+[[nodiscard]] inline bool IsLongNameEntry(ByteView entry) { return entry.u8(kDirAttr) == kAttrLongName; }
+
+struct ShortNameResult {
+    std::string name;  // UTF-8; a deleted entry's first character shows as "_"
+    bool deleted = false;
+};
+// The 8.3 name with every blank dropped and a "." before a non-blank extension. Bytes above
+// 0x7F are code page 437 characters; the lower-case flags of byte 12 are applied.
+[[nodiscard]] ShortNameResult ShortName(ByteView entry);
+
+// Reads the sector before one the long-name walk has left, into a 512-byte buffer.
+using SectorFetch = std::function<void(std::uint64_t sector, std::span<std::byte> out)>;
+
+// The long name of the short entry at entryOffset of sectorData (read from sectorNumber), from
+// the long-name entries before it (also in earlier sectors, which fetch reads), or empty.
+[[nodiscard]] std::optional<std::string> ReadLongName(std::span<const std::byte> sectorData, std::size_t entryOffset,
+                                                      std::uint64_t sectorNumber, const SectorFetch& fetch);
+
+// False for a name holding a control character (1-31) or one of " \ / ? * < > |.
+[[nodiscard]] bool IsListableName(std::string_view name);
+
+}  // namespace quorlan

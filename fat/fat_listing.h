@@ -1,0 +1,63 @@
+// Reading FAT directories for the file list: the files of a folder, and the names of its
+// sub-folders.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/sector_reader.h"
+#include "fat/fat_dir.h"
+#include "fat/fat_volume.h"
+#include "items/result_tree.h"
+
+namespace quorlan {
+
+// One file entry as the file list shows it.
+struct FatFileEntry {
+    std::string name;
+    std::string type;
+    std::uint32_t size = 0;
+    std::uint16_t date = 0;
+    std::uint16_t time = 0;
+    std::uint32_t firstCluster = 0;
+    bool deleted = false;
+};
+
+// Reads a directory's sectors cluster by cluster and serves the long-name walk's look-backs.
+class FatDirectoryReader {
+public:
+    FatDirectoryReader(SectorReader& reader, const FatVolumeParams& params)
+        : m_reader(reader), m_params(params), m_chains(reader, params) {}
+
+    // The files of the folder whose first cluster is folderCluster (0: the root).
+    [[nodiscard]] std::vector<FatFileEntry> ListFatFiles(std::uint32_t folderCluster);
+
+    // Names the child folder nodes of node from its directory entries (and marks the deleted
+    // ones). Returns how many nodes were named.
+    int NameSubFoldersOf(ResultModel& model, const FolderNode& node);
+
+    // Calls visit(sectorNumber, sectorBytes) for each sector of a directory: the FAT16 root
+    // region when folderCluster is 0 on FAT16, else the sectors of the folder's cluster chain.
+    // visit returns false to stop.
+    using SectorVisit = std::function<bool(std::uint64_t sectorNumber, std::span<const std::byte> sector)>;
+    void ForEachDirectorySector(std::uint32_t folderCluster, const SectorVisit& visit);
+
+    ClusterChainReader& chains() { return m_chains; }
+
+    // The long name of the entry at entryOffset of a sector of this directory.
+    [[nodiscard]] std::optional<std::string> LongName(std::span<const std::byte> sector, std::size_t entryOffset,
+                                                      std::uint64_t sectorNumber);
+
+private:
+    SectorReader& m_reader;
+    const FatVolumeParams& m_params;
+    ClusterChainReader m_chains;
+    std::vector<std::byte> m_cluster;      // the cluster being read
+    std::uint64_t m_clusterFirstSector = 0;
+};
+
+}  // namespace quorlan

@@ -1,0 +1,184 @@
+#include "fat/fat_search.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "fat/fat_dir.h"
+#include "fat/fat_listing.h"
+#include "items/tables.h"
+
+namespace quorlan {
+
+namespace {
+constexpr std::uint32_t kScanChunkSectors = 512;  // 256 KiB
+
+std::string sectorsStatus(std::uint64_t sector, std::uint64_t end) {
+    return "Sectors  " + std::to_string(sector) + " of " + std::to_string(end);
+}
+}  // namespace
+
+void ScanDirectoryClusters(SectorReader& reader, const FatVolumeParams& params, std::uint64_t rangeEnd,
+                           RecordTable& table, const RunContext& context) {
+    SearchObserver& observer = context.observer;
+    observer.counter("Folders Found", 0);
+    observer.counter("Boot Sectors Found", 0);
+    observer.status(sectorsStatus(0, rangeEnd));
+
+    AddMiscFolderRow(table, 0);
+    std::uint64_t rows = 1;
+    observer.counter("Folders Found", rows);
+
+    const std::uint64_t spc = params.SPC;
+    // A cluster size the scan cannot step by (parameters that could not be worked out).
+    if (spc == 0 || spc > kScanChunkSectors || kScanChunkSectors % spc != 0) return;
+    const bool fat32 = params.isFat32();
+    const std::uint64_t diskSectors = reader.totalSectors();
+
+    observer.beginPhase("Completed ", rangeEnd);
+    std::vector<std::byte> chunk(kScanChunkSectors * kSectorSize);
+    std::uint64_t cluster = 2;
+    for (std::uint64_t chunkStart = ClusterToSector(params, 2); chunkStart < rangeEnd; chunkStart += kScanChunkSectors) {
+        if (context.stopRequested()) return;
+        observer.status(sectorsStatus(chunkStart, rangeEnd));
+        // Only what the disk holds is read; the rest of the chunk counts as zeros.
+        const std::uint64_t available = chunkStart < diskSectors ? diskSectors - chunkStart : 0;
+        const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kScanChunkSectors, available));
+        if (count < kScanChunkSectors || reader.ReadSectors(chunkStart, count, chunk) == 0) {
+            // Slots of sectors that could not be read must not show the previous chunk's bytes.
+            std::fill(chunk.begin(), chunk.end(), std::byte{0});
+            if (count > 0) (void)reader.ReadSectors(chunkStart, count, chunk);
+        }
+        for (std::uint64_t offset = 0; offset < kScanChunkSectors; offset += spc, ++cluster) {
+            const ByteView first(chunk.data() + offset * kSectorSize, kSectorSize);
+            if (!first.matches(0, ". ") || !first.matches(32, ".. ")) continue;
+            std::uint64_t self = first.u16le_unchecked(kDirClusterLow);
+            std::uint64_t parent = first.u16le_unchecked(32 + kDirClusterLow);
+            if (fat32) {
+                self |= std::uint64_t{first.u16le_unchecked(kDirClusterHigh)} << 16;
+                parent |= std::uint64_t{first.u16le_unchecked(32 + kDirClusterHigh)} << 16;
+            }
+            if (self != cluster) continue;  // a copy of a directory, not the directory itself
+            // Some writers name the FAT32 root's cluster in ".." instead of 0: still the root.
+            if (fat32 && parent == params.RootStart) parent = 0;
+            const int r = table.AppendRow("Dir" + std::to_string(rows));
+            table.SetNumber(r, "sector", chunkStart + offset);
+            table.SetNumber(r, "self", self);
+            table.SetNumber(r, "parent", parent);
+            table.SetNumber(r, "date", first.u16le_unchecked(kDirDate));
+            table.SetNumber(r, "time", first.u16le_unchecked(kDirTime));
+            table.SetNumber(r, "size", first.u32le_unchecked(kDirSize));
+            table.SetNumber(r, "attr", first.u8_unchecked(kDirAttr));
+            table.SetCell(r, "sysID", "0");
+            table.SetCell(r, "Type", "FOLDER");
+            ++rows;
+            observer.counter("Folders Found", rows);
+        }
+        observer.setDone(std::min(chunkStart, rangeEnd));
+    }
+    observer.setDone(rangeEnd);
+}
+
+namespace {
+
+// Names the rows of the folders directly under the root from the root directory's entries.
+void nameTopLevelFolders(ResultModel& model, RecordTable& table, SectorReader& reader, const FatVolumeParams& params) {
+    // The first row with parent 0 for each self.
+    std::unordered_map<std::uint64_t, int> topRow;
+    for (int r = 0; r < table.RowCount(); ++r) {
+        if (table.GetU64(r, "parent") == 0) topRow.emplace(table.GetU64(r, "self"), r);
+    }
+    FatDirectoryReader directory(reader, params);
+    const bool fat32 = params.isFat32();
+    directory.ForEachDirectorySector(0, [&](std::uint64_t sectorNumber, std::span<const std::byte> sector) {
+        for (std::size_t e = 0; e < kEntriesPerSector; ++e) {
+            const std::size_t offset = e * kDirEntrySize;
+            const ByteView entry(sector.data() + offset, kDirEntrySize);
+            if (entry.u8_unchecked(0) == 0) break;  // ends this sector only
+            if (IsDotEntry(entry) || IsLongNameEntry(entry)) continue;
+            const std::uint32_t cluster = EntryCluster(entry, fat32);
+            ShortNameResult name = ShortName(entry);
+            if (!IsListableName(name.name)) continue;
+            if (auto longName = directory.LongName(sector, offset, sectorNumber)) name.name = std::move(*longName);
+            if (!IsListableName(name.name)) continue;
+            model.found = true;
+            const auto it = topRow.find(cluster);
+            if (it == topRow.end()) continue;
+            table.SetCell(it->second, "Name", name.name);
+            if (name.deleted) table.SetCell(it->second, "Deleted", "1");
+        }
+        return true;
+    });
+}
+
+}  // namespace
+
+void BuildFatResultTree(ResultModel& model, RecordTable& table, SectorReader& reader, const FatVolumeParams& params,
+                        TreeVariant variant, SearchObserver& observer) {
+    if (table.RowCount() > 1) model.found = true;
+    if (variant != TreeVariant::LoadedLog) nameTopLevelFolders(model, table, reader, params);
+
+    TreeItem* root = model.tree.root();
+    for (int r = 0; r < table.RowCount(); ++r) {
+        if (table.GetU64(r, "parent") != 0 || table.GetCell(r, "Type") != "FOLDER") continue;
+        model.AddFolderNode(root, table.GetCell(r, "Name"), table.GetU32(r, "self"),
+                            static_cast<std::uint16_t>(table.GetU64(r, "date")),
+                            static_cast<std::uint16_t>(table.GetU64(r, "time")), 0, table.GetCell(r, "Deleted") == "1");
+    }
+    // The top-level rows stay in the table but are placed: take them out of the search for
+    // rows that no level reaches.
+    for (int r = table.RowCount() - 1; r >= 0; --r) {
+        if (table.GetU64(r, "parent") == 0 && table.GetCell(r, "Type") == "FOLDER") table.DeleteRow(r);
+    }
+    root->expanded = true;
+    model.tree.ResetRootItem();
+
+    const bool showProgress = variant != TreeVariant::ChosenFileSystem;
+    observer.beginPhase("Completed ", 100);
+    std::uint64_t shown = 0;
+    std::size_t k = 0;
+    auto placeLevels = [&] {
+        for (; k < model.nodes.size(); ++k) {
+            AddChildFolders(model, model.nodes[k].self, table, model.nodes[k].item);
+            if (showProgress) {
+                const std::uint64_t percent = (k + 1) * 100 / model.nodes.size();
+                if (percent > shown) {
+                    shown = percent;
+                    observer.setDone(percent);
+                }
+            }
+        }
+    };
+    placeLevels();
+    // Folders whose parents form a cycle are reached from no level; each such row goes under
+    // "QLN_Miscellaneous" (the root if there is none), and its sub-folders follow it.
+    TreeItem* miscItem = root;
+    for (const FolderNode& n : model.nodes) {
+        if (n.self == kOrphanNumber) miscItem = n.item;
+    }
+    for (int guard = table.RowCount(); table.RowCount() > 0 && guard >= 0; --guard) {
+        const int r = 0;
+        if (table.GetCell(r, "Type") != "FOLDER") {
+            table.DeleteRow(r);
+            continue;
+        }
+        std::string name = table.GetCell(r, "Name");
+        if (name.empty()) name = model.NextDirName();
+        const std::uint32_t self = table.GetU32(r, "self");
+        const auto date = table.GetU64(r, "date");
+        const auto time = table.GetU64(r, "time");
+        const bool deleted = table.GetCell(r, "Deleted") == "1";
+        table.DeleteRow(r);
+        model.found = true;
+        model.AddFolderNode(miscItem, name, self, date, time, kOrphanNumber, deleted);
+        placeLevels();
+    }
+    if (variant != TreeVariant::ChosenFileSystem) {
+        table.DeleteAllRows();
+        for (FolderNode& n : model.nodes) {
+            n.expanded = true;
+            n.item->expanded = false;
+        }
+    }
+}
+
+}  // namespace quorlan

@@ -1,0 +1,211 @@
+#include "fat/fat_volume.h"
+
+#include <bit>
+#include <unordered_set>
+
+#include "core/bytes.h"
+
+namespace quorlan {
+
+namespace {
+
+bool signedBoth(ByteView s) { return s.u8(510) == 0x55 && s.u8(511) == 0xAA; }
+
+bool validClusterSize(std::uint64_t spc) { return spc != 0 && spc <= 128 && std::has_single_bit(spc); }
+
+// Reads one sector into a zeroed buffer (an unreadable sector is judged as zeros).
+std::array<std::byte, kSectorSize> readOne(SectorReader& reader, std::uint64_t sector) {
+    std::array<std::byte, kSectorSize> s{};
+    (void)reader.ReadSectors(sector, 1, s);
+    return s;
+}
+
+bool secondFatStartsWithMedia(SectorReader& reader, std::uint64_t sector) {
+    return readOne(reader, sector)[0] == std::byte{0xF8};
+}
+
+}  // namespace
+
+std::optional<FatVolumeParams> ReadFatBootSector(SectorReader& reader, std::uint64_t S, const std::string& partType) {
+    FatVolumeParams p;
+    p.PartType = partType;
+    if (partType == "FAT16") {
+        const auto boot = readOne(reader, S);
+        const ByteView b(boot);
+        if (!signedBoth(b)) return std::nullopt;
+        p.SPF = b.u16le_unchecked(22);
+        p.ReserveSectors = b.u16le_unchecked(14);
+        p.SPC = b.u8_unchecked(13);
+        const std::uint64_t rootEntries = b.u16le_unchecked(17);
+        // A cluster size of 0 or one that is no power of two cannot be searched (the scan steps
+        // by clusters); such a boot sector counts as damaged and the parameters are inferred.
+        if (!validClusterSize(p.SPC)) return std::nullopt;
+        if (!secondFatStartsWithMedia(reader, S + p.ReserveSectors + p.SPF)) return std::nullopt;
+        p.RootSectors = rootEntries / 16;
+        p.RootStart = S + p.ReserveSectors + 2 * p.SPF;
+        p.Cluster0Start = p.RootStart + p.RootSectors - 2 * p.SPC;
+        p.firstFAT = S + p.ReserveSectors;
+        p.secondFAT = p.firstFAT + p.SPF;
+        return p;
+    }
+    if (partType != "FAT32") return std::nullopt;
+
+    auto take = [&](ByteView b) {
+        p.SPF = b.u32le_unchecked(36);
+        p.ReserveSectors = b.u16le_unchecked(14);
+        p.SPC = b.u8_unchecked(13);
+        p.RootStart = b.u32le_unchecked(44);
+        p.RootSectors = 0;
+    };
+    auto boot = readOne(reader, S);
+    if (!signedBoth(ByteView(boot))) {
+        boot = readOne(reader, S + 6);
+        if (!signedBoth(ByteView(boot))) return std::nullopt;
+    }
+    take(ByteView(boot));
+    if (!validClusterSize(p.SPC) || !secondFatStartsWithMedia(reader, S + p.ReserveSectors + p.SPF)) {
+        const auto backup = readOne(reader, S + 6);
+        take(ByteView(backup));
+        if (!validClusterSize(p.SPC) || !secondFatStartsWithMedia(reader, S + p.ReserveSectors + p.SPF)) {
+            return std::nullopt;
+        }
+    }
+    p.Cluster0Start = S + p.ReserveSectors + 2 * p.SPF - 2 * p.SPC;
+    p.firstFAT = S + p.ReserveSectors;
+    p.secondFAT = p.firstFAT + p.SPF;
+    return p;
+}
+
+std::optional<FatVolumeParams> InferFatParams(SectorReader& reader, std::uint64_t S, std::uint64_t E,
+                                              const std::string& partType, const RunContext& context) {
+    if (partType != "FAT16" && partType != "FAT32") return std::nullopt;
+    const bool fat32 = partType == "FAT32";
+    FatVolumeParams p;
+    p.PartType = partType;
+    context.observer.status("Calculating Partition Params...");
+    context.observer.beginPhase("Completed ", E > S ? E - S : 0);
+
+    // Reserved sectors: the first FAT begins with the media byte 0xF8 and 0xFF; the last such
+    // sector of the window wins.
+    {
+        const std::uint64_t first = fat32 ? S + 30 : S;
+        const std::uint32_t count = fat32 ? 30 : 10;
+        std::vector<std::byte> window(count * kSectorSize);
+        (void)reader.ReadSectors(first, count, window);
+        p.ReserveSectors = fat32 ? 32 : 1;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            if (window[i * kSectorSize] == std::byte{0xF8} && window[i * kSectorSize + 1] == std::byte{0xFF}) {
+                p.ReserveSectors = first + i - S;
+            }
+        }
+    }
+    if (fat32) {
+        p.RootStart = 2;
+        p.RootSectors = 0;
+    } else {
+        p.RootSectors = 32;  // 512 root entries
+    }
+    const std::uint64_t r = fat32 ? 0 : 32;
+
+    // The first sectors of folders: "." at 0 and ".." at 32, each followed by a blank.
+    bool haveAnchor = false;
+    std::uint64_t s1 = 0;
+    std::uint64_t c1 = 0;
+    constexpr std::uint32_t kChunk = 2048;  // 1 MiB per read
+    std::vector<std::byte> chunk(kChunk * kSectorSize);
+    for (std::uint64_t base = S; base < E; base += kChunk) {
+        if (context.stopRequested()) return std::nullopt;
+        const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kChunk, E - base));
+        std::fill(chunk.begin(), chunk.end(), std::byte{0});
+        (void)reader.ReadSectors(base, count, chunk);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const ByteView s(chunk.data() + static_cast<std::size_t>(i) * kSectorSize, kSectorSize);
+            if (!s.matches(0, ". ") || !s.matches(32, ".. ")) continue;
+            const std::uint64_t sector = base + i;
+            if (!haveAnchor) {
+                const std::uint64_t c = s.u16le_unchecked(26) | (std::uint64_t{s.u16le_unchecked(20)} << 16);
+                if (c >= 2 && c < 0xFFFFFFFFu) {
+                    haveAnchor = true;
+                    s1 = sector;
+                    c1 = c;
+                }
+                continue;
+            }
+            const std::uint64_t c2 =
+                fat32 ? (s.u16le_unchecked(26) | (std::uint64_t{s.u16le_unchecked(20)} << 16)) : s.u16le_unchecked(26);
+            const std::uint64_t s2 = sector;
+            if (c2 == 0xFFFFFFFFu || c2 <= c1) continue;  // a later folder must lie at a higher cluster
+            if ((s2 - s1) % (c2 - c1) != 0) continue;
+            if (!(c2 < s2 && c2 < s1)) continue;
+            const std::uint64_t spc = (s2 - s1) / (c2 - c1);
+            if (!validClusterSize(spc)) continue;
+            // The FATs fill what lies between the reserved sectors (and the FAT16 root) and
+            // cluster 2; a negative or odd remainder cannot be two FATs.
+            const auto t1 = static_cast<std::int64_t>(s1 - S) - static_cast<std::int64_t>(p.ReserveSectors) -
+                            static_cast<std::int64_t>(r) - static_cast<std::int64_t>((c1 - 2) * spc);
+            if (t1 <= 0) continue;
+            p.SPC = spc;
+            p.Cluster0Start = s1 - c1 * spc;
+            p.SPF = static_cast<std::uint64_t>(t1) >> 1;
+            p.firstFAT = S + p.ReserveSectors;
+            p.secondFAT = p.firstFAT + p.SPF;
+            if (!fat32) p.RootStart = p.secondFAT + p.SPF;
+            context.observer.setDone(E - S);
+            return p;
+        }
+        context.observer.setDone(base + count - S);
+    }
+    return std::nullopt;
+}
+
+const ClusterChainReader::Block* ClusterChainReader::load(std::uint64_t fatSector) {
+    const std::uint64_t blockIndex = fatSector / kBlockSectors;
+    Block& block = m_cache[blockIndex % kBlocks];
+    if (block.index == blockIndex) return &block;
+    const std::uint64_t first = blockIndex * kBlockSectors;
+    const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kBlockSectors, m_params.SPF - first));
+    block.index = blockIndex;
+    block.bytes.assign(static_cast<std::size_t>(count) * kSectorSize, std::byte{0});
+    block.readable.assign(count, true);
+    if (m_reader.ReadSectors(m_params.firstFAT + first, count, block.bytes) == 0) {
+        // Which sectors failed decides where chains end: ask each one alone.
+        for (std::uint32_t i = 0; i < count; ++i) {
+            block.readable[i] = m_reader.ReadSectors(m_params.firstFAT + first + i, 1,
+                                                     std::span(block.bytes).subspan(i * kSectorSize, kSectorSize)) == 1;
+        }
+    }
+    return &block;
+}
+
+std::optional<std::uint32_t> ClusterChainReader::entry(std::uint32_t c) {
+    const std::uint32_t perSector = m_params.isFat32() ? 128 : 256;
+    const std::uint64_t index = c / perSector;
+    if (m_params.firstFAT == 0 || index >= m_params.SPF) return std::nullopt;
+    const Block* block = load(index);
+    const std::uint64_t inBlock = index - block->index * kBlockSectors;
+    if (inBlock >= block->readable.size() || !block->readable[inBlock]) return std::nullopt;
+    const ByteView sector(block->bytes.data() + inBlock * kSectorSize, kSectorSize);
+    const std::size_t slot = c % perSector;
+    if (m_params.isFat32()) return sector.u32le_unchecked(slot * 4);
+    return sector.u16le_unchecked(slot * 2);
+}
+
+std::vector<std::uint32_t> ClusterChainReader::FollowClusterChain(std::uint32_t firstCluster) {
+    std::vector<std::uint32_t> chain;
+    if (!m_params.isFat()) return chain;
+    chain.push_back(firstCluster);
+    std::unordered_set<std::uint32_t> seen{firstCluster};
+    const std::uint64_t limit = m_params.fatEntries();
+    const std::uint32_t endMark = m_params.isFat32() ? 0x0FFFFFFFu : 0xFFFFu;
+    std::uint32_t c = firstCluster;
+    while (chain.size() <= limit) {
+        const auto next = entry(c);
+        if (!next || *next < 2 || *next >= endMark || *next >= limit) break;
+        if (!seen.insert(*next).second) break;  // the chain came back on itself
+        chain.push_back(*next);
+        c = *next;
+    }
+    return chain;
+}
+
+}  // namespace quorlan

@@ -1,0 +1,80 @@
+// The search drivers: put the FAT and NTFS engines together into a search of a partition, on a
+// worker thread, and list the folders of the result.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/run_context.h"
+#include "core/sector_reader.h"
+#include "fat/fat_volume.h"
+#include "items/result_tree.h"
+#include "items/tables.h"
+
+namespace quorlan {
+
+// Everything a search fills and the result pages read: one per session.
+struct RecoveryState {
+    RecordTables tables;
+    ResultModel model;
+    FatVolumeParams params;  // the working parameters of the volume shown
+};
+
+struct SearchRequest {
+    std::string partType;  // "FAT16", "FAT32" or "NTFS"
+    std::uint64_t rangeStart = 0;  // the partition's first sector
+    std::uint64_t rangeEnd = 0;    // the first sector after it
+    // The parameters validation found; empty when validation failed (they are inferred).
+    std::optional<FatVolumeParams> validated;
+};
+
+enum class SearchOutcome { Finished, Stopped };
+
+struct SearchResult {
+    SearchOutcome outcome = SearchOutcome::Finished;
+    // Nothing was found: the front end shows "Recovery is not possible in Standard Search mode,
+    // use Advance Search to recover your data."
+    bool nothingFound = false;
+    bool parametersInferred = false;
+    bool inferenceFailed = false;
+};
+
+inline constexpr const char* kMsgUnableToCalculate = "Unable to calculate partition parameters";
+inline constexpr const char* kMsgStandardNotPossible =
+    "Recovery is not possible in Standard Search mode, use Advance Search to recover your data.";
+
+// Validates the selected partition's boot sector: the FAT parameters, or empty.
+[[nodiscard]] std::optional<FatVolumeParams> ValidateFatPartition(SectorReader& reader, const std::string& partType,
+                                                                  std::uint64_t start);
+
+// A Standard Search. Runs on the caller's thread (a front end calls it from a worker); honours
+// a stop request within one 256 KiB chunk of the scan and then builds the result from the rows
+// found so far.
+[[nodiscard]] SearchResult RunSearch(const SearchRequest& request, SectorReader& reader, RecoveryState& state,
+                                     const RunContext& context);
+
+// One row of the file list.
+struct ListedRow {
+    std::string name;
+    std::string type;
+    std::string size;
+    std::string date;
+    std::string time;
+    std::string debug1, debug2, debug3;
+    bool isFolder = false;
+    bool deleted = false;  // the entry, or a folder above it, is deleted
+};
+
+enum class ListVariant {
+    Worker,     // a click or arrow key: names sub-folders first, every time
+    Open,       // Open on a folder row
+    RightKey,   // the Right-key expansion: deleted child folders show "Deleted FOLDER"
+};
+
+// Lists a folder of the result tree: its child folders, then its files. Also fills the visible
+// list (tables.propertyList) with the file-list columns.
+std::vector<ListedRow> ListFolder(RecoveryState& state, SectorReader& reader, TreeItem* item, ListVariant variant);
+
+}  // namespace quorlan
