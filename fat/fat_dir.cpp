@@ -52,7 +52,7 @@ ShortNameResult ShortName(ByteView entry) {
 }
 
 std::optional<std::string> ReadLongName(std::span<const std::byte> sectorData, std::size_t entryOffset,
-                                        std::uint64_t sectorNumber, const SectorFetch& fetch) {
+                                        std::uint64_t sectorNumber, const PreviousSectorFetch& fetch) {
     if (sectorData.size() < kSectorSize || entryOffset >= kSectorSize) return std::nullopt;
     std::array<std::byte, kSectorSize> copy{};
     std::memcpy(copy.data(), sectorData.data(), kSectorSize);
@@ -63,10 +63,10 @@ std::optional<std::string> ReadLongName(std::span<const std::byte> sectorData, s
         if (units.size() > kMaxLongNameUnits) break;
         pos -= static_cast<std::int64_t>(kDirEntrySize);
         if (pos < 0) {
-            if (sectorNumber == 0) break;
-            --sectorNumber;
             copy.fill(std::byte{0});
-            fetch(sectorNumber, copy);
+            const auto previous = fetch(sectorNumber, copy);
+            if (!previous) break;
+            sectorNumber = *previous;
             pos = kSectorSize - kDirEntrySize;
         }
         const ByteView e(copy.data() + pos, kDirEntrySize);

@@ -43,13 +43,15 @@ struct ShortNameResult {
 // 0x7F are code page 437 characters; the lower-case flags of byte 12 are applied.
 [[nodiscard]] ShortNameResult ShortName(ByteView entry);
 
-// Reads the sector before one the long-name walk has left, into a 512-byte buffer.
-using SectorFetch = std::function<void(std::uint64_t sector, std::span<std::byte> out)>;
+// Reads the directory sector that comes before sector into out and returns its number; empty
+// when there is none. In a directory whose clusters are not contiguous the sector before the
+// first sector of a cluster is the last sector of the previous cluster of the chain.
+using PreviousSectorFetch = std::function<std::optional<std::uint64_t>(std::uint64_t sector, std::span<std::byte> out)>;
 
 // The long name of the short entry at entryOffset of sectorData (read from sectorNumber), from
 // the long-name entries before it (also in earlier sectors, which fetch reads), or empty.
 [[nodiscard]] std::optional<std::string> ReadLongName(std::span<const std::byte> sectorData, std::size_t entryOffset,
-                                                      std::uint64_t sectorNumber, const SectorFetch& fetch);
+                                                      std::uint64_t sectorNumber, const PreviousSectorFetch& fetch);
 
 // False for a name holding a control character (1-31) or one of " \ / ? * < > |.
 [[nodiscard]] bool IsListableName(std::string_view name);

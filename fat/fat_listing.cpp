@@ -1,6 +1,8 @@
 #include "fat/fat_listing.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "items/file_types.h"
 
@@ -17,18 +19,29 @@ struct EntryName {
 
 std::optional<std::string> FatDirectoryReader::LongName(std::span<const std::byte> sector, std::size_t entryOffset,
                                                         std::uint64_t sectorNumber) {
-    return ReadLongName(sector, entryOffset, sectorNumber, [this](std::uint64_t s, std::span<std::byte> out) {
-        // The sector before: from the cluster in hand when it lies there, else from the disk.
-        if (s >= m_clusterFirstSector && (s - m_clusterFirstSector) * kSectorSize < m_cluster.size()) {
-            std::memcpy(out.data(), m_cluster.data() + (s - m_clusterFirstSector) * kSectorSize, kSectorSize);
+    return ReadLongName(sector, entryOffset, sectorNumber,
+                        [this](std::uint64_t s, std::span<std::byte> out) -> std::optional<std::uint64_t> {
+        // The sector visited before s in directory order, from the cluster in hand when it lies
+        // there, else from the disk.
+        const auto it = std::find(m_visited.rbegin(), m_visited.rend(), s);
+        if (it == m_visited.rend() || std::next(it) == m_visited.rend()) return std::nullopt;
+        const std::uint64_t previous = *std::next(it);
+        if (previous >= m_clusterFirstSector && (previous - m_clusterFirstSector) * kSectorSize < m_cluster.size()) {
+            std::memcpy(out.data(), m_cluster.data() + (previous - m_clusterFirstSector) * kSectorSize, kSectorSize);
         } else {
-            (void)m_reader.ReadSectors(s, 1, out);
+            (void)m_reader.ReadSectors(previous, 1, out);
         }
+        return previous;
     });
 }
 
-void FatDirectoryReader::ForEachDirectorySector(std::uint32_t folderCluster, const SectorVisit& visit) {
+void FatDirectoryReader::ForEachDirectorySector(std::uint32_t folderCluster, const SectorVisit& outerVisit) {
+    m_visited.clear();
     if (!m_params.isFat()) return;
+    const auto visit = [&](std::uint64_t sectorNumber, std::span<const std::byte> sector) {
+        m_visited.push_back(sectorNumber);
+        return outerVisit(sectorNumber, sector);
+    };
     if (folderCluster == 0 && !m_params.isFat32()) {
         // The FAT16 root region, read as one run.
         if (m_params.RootStart == 0 || m_params.RootSectors == 0) return;

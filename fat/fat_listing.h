@@ -58,6 +58,7 @@ private:
     ClusterChainReader m_chains;
     std::vector<std::byte> m_cluster;      // the cluster being read
     std::uint64_t m_clusterFirstSector = 0;
+    std::vector<std::uint64_t> m_visited;  // the directory's sectors read so far, in order
 };
 
 }  // namespace quorlan

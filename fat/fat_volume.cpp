@@ -196,7 +196,8 @@ std::vector<std::uint32_t> ClusterChainReader::FollowClusterChain(std::uint32_t 
     chain.push_back(firstCluster);
     std::unordered_set<std::uint32_t> seen{firstCluster};
     const std::uint64_t limit = m_params.fatEntries();
-    const std::uint32_t endMark = m_params.isFat32() ? 0x0FFFFFFFu : 0xFFFFu;
+    // 0xFFF7 / 0x0FFFFFF7 mark a bad cluster and the values above it the end of a chain.
+    const std::uint32_t endMark = m_params.isFat32() ? 0x0FFFFFF7u : 0xFFF7u;
     std::uint32_t c = firstCluster;
     while (chain.size() <= limit) {
         const auto next = entry(c);

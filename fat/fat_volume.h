@@ -62,7 +62,7 @@ public:
     ClusterChainReader(SectorReader& reader, const FatVolumeParams& params) : m_reader(reader), m_params(params) {}
 
     // The cluster numbers of the chain that starts at firstCluster, firstCluster included. Ends
-    // at a free or end-of-chain entry, at an unreadable FAT sector, at a FAT sector index at or
+    // at a free, bad-cluster or end-of-chain entry, at an unreadable FAT sector, at a FAT sector index at or
     // beyond SPF, at a cluster already in the chain, and after as many clusters as the FAT has
     // entries. Empty for a volume that is not FAT16 or FAT32.
     [[nodiscard]] std::vector<std::uint32_t> FollowClusterChain(std::uint32_t firstCluster);

@@ -3,7 +3,6 @@
 #include <array>
 #include <cctype>
 #include <ctime>
-#include <initializer_list>
 #include <vector>
 
 namespace quorlan {
@@ -13,7 +12,7 @@ namespace {
 struct TypeRow {
     const char* description;
     const char* chainDescription;  // differs for folders read through a cluster chain
-    std::initializer_list<const char*> suffixes;
+    std::vector<const char*> suffixes;
 };
 
 const std::vector<TypeRow>& typeTable() {

@@ -17,3 +17,6 @@ echo "== The demo stick: disk details"
 echo
 echo "== Its partitions"
 "$cli" partitions "$image"
+echo
+echo "== Standard Search of partition 1 (FAT32): the recovered folders and their files"
+"$cli" search "$image" --partition 1 --files

@@ -34,7 +34,8 @@ std::size_t lineCount(const std::string& text) { return static_cast<std::size_t>
 
 TEST(Cli, MisuseIsAUsageError) {
     for (const char* args : {"", "frobnicate", "partitions", "partitions a.img b.img", "partitions --verbose x.img",
-                             "disks extra", "disk"}) {
+                             "disks extra", "disk", "search x.img", "search x.img --partition",
+                             "search x.img --partition 0", "search x.img --partition two"}) {
         const auto r = cli(args);
         EXPECT_EQ(r.exitCode, 2) << args;
         EXPECT_TRUE(r.out.empty()) << args;
@@ -143,6 +144,28 @@ TEST(Cli, TruncatedAndGarbageImagesNeverCrash) {
         EXPECT_EQ(g.exitCode, 0) << g.err;
         EXPECT_TRUE(validJson(g.out)) << g.out;
     }
+}
+
+TEST(Cli, SearchPrintsTheRecoveredTreeAndNeverWritesTheSource) {
+    const std::string image = fixture("fat16-search.img");
+    const std::string before = sha256(image);
+    const auto json = cli("search " + shellQuote(image) + " --partition 1 --files --json");
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    EXPECT_TRUE(validJson(json.out)) << json.out;
+    EXPECT_NE(json.out.find(R"({"path":"Projects/Archive/2023/Old Backups/backup-set.zip",)"), std::string::npos);
+    EXPECT_NE(json.out.find(R"("type":"Compressed File")"), std::string::npos);
+    EXPECT_NE(json.out.find(R"({"path":"Old Stuff","deleted":true})"), std::string::npos);
+
+    const auto text = cli("search " + shellQuote(image) + " --partition=1");
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_EQ(text.out.rfind("Root\n", 0), 0u) << text.out;
+    EXPECT_NE(text.out.find("\n  QLN_Miscellaneous/\n"), std::string::npos) << text.out;
+    EXPECT_EQ(text.out.find("backup-set.zip"), std::string::npos) << "files only with --files";
+
+    const auto missing = cli("search " + shellQuote(image) + " --partition 2");
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("there is no partition 2"), std::string::npos) << missing.err;
+    EXPECT_EQ(sha256(image), before);
 }
 
 TEST(Cli, DisksListsRemovableMediaAsJson) {

@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# Times the standard search of a large FAT32 stick against The Sleuth Kit's fls walking the same
+# folders.
+#
+#   bench/fat_standard_search.sh [--generate-only]
+#
+# The stick is a 4 GiB disk image with one FAT32 partition (4 KiB clusters) holding 30,000 small
+# files in 1,010 folders; it is made once, without root, and kept in the cache folder
+# ($XDG_CACHE_HOME/quorlan-bench if XDG_CACHE_HOME is set, else bench/.cache). Both commands are
+# run once to warm the page cache, then timed three times each; the script prints the mean times
+# and the ratio quorlan/fls. quorlan-cli is built first with the release preset.
+# Needs: cmake, ninja, a C++20 compiler, sfdisk (fdisk), mkfs.fat (dosfstools), mtools, fls
+# (sleuthkit), awk; hyperfine and jq are used when installed.
+set -euo pipefail
+shopt -s inherit_errexit
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+cache=${XDG_CACHE_HOME:+$XDG_CACHE_HOME/quorlan-bench}
+cache=${cache:-$here/.cache}
+image=$cache/fat32-4g-30000.img
+start=2048                 # partition 1, in sectors
+runs=3
+export MTOOLS_SKIP_CHECK=1 TZ=UTC LC_ALL=C.UTF-8 PATH="$PATH:/usr/sbin:/sbin"
+
+generate() {
+    local work
+    mkdir -p "$cache"
+    work=$(mktemp -d "$cache/tree.XXXXXX")
+    trap 'rm -rf "$work"' RETURN
+    rm -f "$image" "$image.done"
+    echo "making $image (once) ..." >&2
+
+    truncate -s 4G "$image"
+    sfdisk --quiet --wipe never "$image" <<TABLE
+label: dos
+label-id: 0x51a7be4c
+start=$start, type=c
+TABLE
+    local sectors
+    sectors=$(( $(stat -c %s "$image") / 512 - start ))
+    mkfs.fat -F 32 -S 512 -s 8 -h "$start" -i 5e4c0001 -n BENCH --invariant --offset "$start" "$image" "$((sectors / 2))" >/dev/null
+
+    # 10 top folders of 100 folders each, 30 files of 1-8 KiB in each of the 1,000 inner ones.
+    # Long names, as cameras and office programs write them. One awk process writes them all.
+    local tree=$work/tree
+    mkdir -p "$tree"
+    awk -v tree="$tree" 'BEGIN {
+        line = sprintf("%063d\n", 0)
+        for (t = 0; t < 10; t++) {
+            top = sprintf("%s/Folder %02d", tree, t)
+            system("mkdir -p \"" top "\"")
+            for (s = 0; s < 100; s++) {
+                dir = sprintf("%s/Album %02d-%03d", top, t, s)
+                system("mkdir \"" dir "\"")
+                for (f = 0; f < 30; f++) {
+                    n = (t * 100 + s) * 30 + f
+                    name = sprintf("%s/%s_%05d.%s", dir, (f % 3 ? "Holiday photo" : "document"), n, (f % 3 ? "jpg" : "txt"))
+                    kib = 1 + n % 8
+                    for (i = 0; i < kib * 16; i++) printf "%s", line > name
+                    close(name)
+                }
+            }
+        }
+    }'
+    find "$tree" -exec touch -t 202405061230.00 {} +
+    mcopy -i "$image@@$((start * 512))" -s -m -Q "$tree"/* ::/
+    touch "$image.done"
+}
+
+# warm COMMAND: one untimed run, which also fills the page cache with the image.
+warm() {
+    bash -c "$1" || { echo "failed: $1" >&2; exit 1; }
+}
+
+# mean_seconds NAME COMMAND: runs COMMAND $runs times, prints the mean in seconds.
+mean_seconds() {
+    local name=$1 command=$2
+    if command -v hyperfine >/dev/null && command -v jq >/dev/null; then
+        hyperfine --style none --runs "$runs" --export-json "$cache/$name.json" "$command" >&2
+        jq -r '.results[0].mean' "$cache/$name.json"
+        return
+    fi
+    local total=0 t0 t1 i
+    for ((i = 0; i < runs; i++)); do
+        t0=$(date +%s.%N)
+        bash -c "$command"
+        t1=$(date +%s.%N)
+        total=$(awk -v a="$total" -v b="$t0" -v c="$t1" 'BEGIN { printf "%.6f", a + c - b }')
+    done
+    awk -v t="$total" -v n="$runs" 'BEGIN { printf "%.6f\n", t / n }'
+}
+
+[ -f "$image.done" ] || generate
+[ "${1:-}" = --generate-only ] && exit 0
+
+(cd "$root" && cmake --preset release >/dev/null && cmake --build --preset release --target quorlan-cli >/dev/null)
+cli=$root/build/release/cli/quorlan-cli
+
+quorlan="'$cli' search '$image' --partition 1 --files --json > /dev/null"
+fls="fls -r -p -o $start '$image' > /dev/null"
+warm "$quorlan"
+warm "$fls"
+q=$(mean_seconds quorlan "$quorlan")
+f=$(mean_seconds fls "$fls")
+awk -v q="$q" -v f="$f" -v n="$runs" -v s="$start" 'BEGIN {
+    printf "quorlan-cli search  %8.3f s (mean of %d)\n", q, n
+    printf "fls -r -p -o %-6d %8.3f s (mean of %d)\n", s, f, n
+    printf "quorlan/fls         %8.2f\n", q / f
+}'
