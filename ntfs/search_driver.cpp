@@ -162,4 +162,14 @@ std::vector<ListedRow> ListFolder(RecoveryState& state, SectorReader& reader, Tr
     return rows;
 }
 
+bool ExpandFolder(RecoveryState& state, SectorReader& reader, TreeItem* item) {
+    FolderNode* node = state.model.FindFolderNode(item);
+    if (node == nullptr || node->expanded) return false;
+    node->expanded = true;
+    if (node->self == kOrphanNumber || !state.params.isFat()) return false;
+    FatDirectoryReader directory(reader, state.params);
+    directory.NameSubFoldersOf(state.model, *node);
+    return true;
+}
+
 }  // namespace quorlan

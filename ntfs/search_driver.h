@@ -77,4 +77,9 @@ enum class ListVariant {
 // list (tables.propertyList) with the file-list columns.
 std::vector<ListedRow> ListFolder(RecoveryState& state, SectorReader& reader, TreeItem* item, ListVariant variant);
 
+// A folder of the result tree is about to expand: the first time, its sub-folders get the names
+// of their directory entries (FAT only; NTFS folders carry their names). Returns whether its
+// directory was read.
+bool ExpandFolder(RecoveryState& state, SectorReader& reader, TreeItem* item);
+
 }  // namespace quorlan

@@ -108,6 +108,25 @@ TEST(FatStandardSearch, BuildsTheTreeNamesFoldersAndKeepsLostOnes) {
     EXPECT_EQ(files, (std::set<std::string>{"README.TXT", "My Photos/IMG.JPG"}));
 }
 
+TEST(FatStandardSearch, ExpansionNamesSubFoldersOncePerNode) {
+    Volume v;
+    SectorReader reader(v.disk.source());
+    RecoveryState state;
+    NullObserver quiet;
+    (void)RunSearch({"FAT32", 0, 8000, ReadFatBootSector(reader, 0, "FAT32")}, reader, state, RunContext{quiet, {}});
+    TreeItem* photos = state.model.tree.root()->children.front().get();
+    ASSERT_EQ(photos->text, "My Photos");
+    // A finished Standard Search has every node marked as read already.
+    EXPECT_FALSE(ExpandFolder(state, reader, photos));
+    FolderNode* node = state.model.FindFolderNode(photos);
+    node->expanded = false;
+    EXPECT_TRUE(ExpandFolder(state, reader, photos));
+    std::set<std::string> names;
+    for (const auto& child : photos->children) names.insert(child->text);
+    EXPECT_EQ(names, (std::set<std::string>{"2024", "LATER"}));
+    EXPECT_FALSE(ExpandFolder(state, reader, photos)) << "read once per node";
+}
+
 TEST(FatStandardSearch, InfersTheParametersWhenTheBootSectorIsGone) {
     Volume v;
     for (std::size_t i = 0; i < 512; ++i) v.disk.byte(0, i, 0);
