@@ -94,7 +94,7 @@ Result<SearchRequest> Session::PrepareStandardSearch(std::size_t partitionIndex)
     if (p.typeName == "FAT16" || p.typeName == "FAT32") {
         request.validated = ValidateFatPartition(*m_reader, p.typeName, p.start);
     } else {
-        return Error{ErrorKind::InvalidArgument, "the " + p.typeName + " search is not available yet"};
+        request.ntfs = ValidateNtfsBootSector(*m_reader, p.start, p.end);
     }
     return request;
 }

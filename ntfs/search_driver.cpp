@@ -3,6 +3,8 @@
 #include "fat/fat_listing.h"
 #include "fat/fat_search.h"
 #include "items/file_types.h"
+#include "ntfs/mft.h"
+#include "ntfs/ntfs_search.h"
 
 namespace quorlan {
 
@@ -17,12 +19,13 @@ constexpr const char* kGuidanceStopped =
 
 void relinkAndBuild(RecoveryState& state, SectorReader& reader, SearchObserver& observer) {
     RecordTable& table = state.tables.fatEntryTable;
+    const bool ntfs = state.params.PartType == "NTFS";
     observer.status("Searching Lost Directories. Please Wait...");
     observer.guidance("Please wait...");
     table.SortByColumn(table.ColumnIndex("self"), true);
     observer.beginPhase("Completed ", 100);
     std::uint64_t shown = 0;
-    ReparentLostFolders(table, FolderNumbering::Fat, [&](int i, int n) {
+    ReparentLostFolders(table, ntfs ? FolderNumbering::Ntfs : FolderNumbering::Fat, [&](int i, int n) {
         const auto percent = std::min<std::uint64_t>(100, static_cast<std::uint64_t>(i) * 100 / static_cast<std::uint64_t>(n));
         if (percent == shown) return;
         shown = percent;
@@ -31,10 +34,39 @@ void relinkAndBuild(RecoveryState& state, SectorReader& reader, SearchObserver& 
     });
     table.SortByColumn(table.ColumnIndex("parent"), true);
     observer.status("Storing Directory Information. Please Wait...");
-    BuildFatResultTree(state.model, table, reader, state.params, TreeVariant::Standard, observer);
+    if (ntfs) {
+        ReparentLostNtfsFiles(table, state.tables.ntfsEntryTable);
+        BuildNtfsResultTree(state.model, table, observer, true);
+    } else {
+        BuildFatResultTree(state.model, table, reader, state.params, TreeVariant::Standard, observer);
+    }
 }
 
 }  // namespace
+
+const std::vector<int>& RecoveryState::NtfsFilesOf(std::uint32_t parent) {
+    const RecordTable& files = tables.ntfsEntryTable;
+    if (m_ntfsIndexedRows != files.RowCount()) {
+        m_ntfsFilesByParent.clear();
+        for (int r = 0; r < files.RowCount(); ++r) m_ntfsFilesByParent[files.GetU32(r, "parent")].push_back(r);
+        m_ntfsIndexedRows = files.RowCount();
+    }
+    static const std::vector<int> kNone;
+    const auto it = m_ntfsFilesByParent.find(parent);
+    return it == m_ntfsFilesByParent.end() ? kNone : it->second;
+}
+
+FatVolumeParams NtfsWorkingParams(const NtfsVolumeParams& ntfs) {
+    FatVolumeParams p;
+    p.PartType = "NTFS";
+    p.Cluster0Start = ntfs.volumeStart;
+    p.SPC = ntfs.sectorsPerCluster;
+    p.MftSector = ntfs.mftSector;
+    p.MftMirrorSector = ntfs.mirrorSector;
+    p.RecordSize = ntfs.recordSectors;
+    p.IndexBufferSize = ntfs.indexBufferSectors;
+    return p;
+}
 
 std::optional<FatVolumeParams> ValidateFatPartition(SectorReader& reader, const std::string& partType,
                                                     std::uint64_t start) {
@@ -69,14 +101,24 @@ SearchResult RunSearch(const SearchRequest& request, SectorReader& reader, Recov
         state.params = params;
         if (context.stopRequested()) result.outcome = SearchOutcome::Stopped;
         relinkAndBuild(state, reader, observer);
+    } else if (request.partType == "NTFS") {
+        const NtfsVolumeParams ntfs = request.ntfs.value_or(NtfsVolumeParams{request.rangeStart, 0, 0, 0, 0, 0});
+        state.params = NtfsWorkingParams(ntfs);
+        state.mftRuns = request.ntfs ? BuildMftRunList(reader, ntfs) : RunList{};
+        observer.counterLabel("Folders Found", "MFT Found\t\t\t:");
+        (void)WalkMft(reader, ntfs, state.mftRuns, state.tables.fatEntryTable, state.tables.ntfsEntryTable, context);
+        if (context.stopRequested()) result.outcome = SearchOutcome::Stopped;
+        relinkAndBuild(state, reader, observer);
+        result.fileCount = static_cast<std::uint64_t>(state.tables.ntfsEntryTable.RowCount());
+        state.model.found = true;
     }
 
     state.tables.fatEntryTable.DeleteAllRows();
-    state.tables.ntfsEntryTable.DeleteAllRows();
+    if (request.partType != "NTFS") state.tables.ntfsEntryTable.DeleteAllRows();  // NTFS files are listed from it
     state.tables.directoryTable.DeleteAllRows();
     state.tables.propertyList.ResetColumns(FileListColumns());
     observer.guidance(result.outcome == SearchOutcome::Stopped ? kGuidanceStopped : kGuidanceResults);
-    result.nothingFound = !state.model.found;
+    result.nothingFound = !state.model.found || (request.partType == "NTFS" && result.fileCount < 1);
     return result;
 }
 
@@ -126,7 +168,23 @@ std::vector<ListedRow> ListFolder(RecoveryState& state, SectorReader& reader, Tr
         rows.push_back(std::move(row));
     }
 
-    if (!ntfs && F != kOrphanNumber && params.isFat()) {
+    if (ntfs) {
+        const RecordTable& table = state.tables.ntfsEntryTable;
+        for (const int r : state.NtfsFilesOf(F)) {
+            ListedRow row;
+            row.name = table.GetCell(r, "Name");
+            row.type = FileTypeOf(row.name, FolderSource::DirectRegion);
+            row.size = table.GetCell(r, "size");
+            const std::int64_t stamp = table.GetI64(r, "date");
+            row.date = NtfsDateText(stamp);
+            row.time = NtfsTimeText(stamp);
+            row.debug1 = table.GetCell(r, "sector");
+            row.debug2 = std::to_string(F);
+            row.debug3 = table.GetCell(r, "self");
+            row.deleted = table.GetCell(r, "Deleted") == "1" || parentDeleted;
+            rows.push_back(std::move(row));
+        }
+    } else if (F != kOrphanNumber && params.isFat()) {
         for (FatFileEntry& file : directory.ListFatFiles(F)) {
             ListedRow row;
             row.name = std::move(file.name);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,8 @@
 #include "fat/fat_volume.h"
 #include "items/result_tree.h"
 #include "items/tables.h"
+#include "ntfs/ntfs_boot_sector.h"
+#include "ntfs/ntfs_record.h"
 
 namespace quorlan {
 
@@ -20,14 +23,24 @@ struct RecoveryState {
     RecordTables tables;
     ResultModel model;
     FatVolumeParams params;  // the working parameters of the volume shown
+    RunList mftRuns;         // the $MFT's runs, after an NTFS Standard Search
+
+    // Rows of the NTFS entry table by parent number, for listing folders.
+    [[nodiscard]] const std::vector<int>& NtfsFilesOf(std::uint32_t parent);
+
+private:
+    std::unordered_map<std::uint32_t, std::vector<int>> m_ntfsFilesByParent;
+    int m_ntfsIndexedRows = -1;
 };
 
 struct SearchRequest {
     std::string partType;  // "FAT16", "FAT32" or "NTFS"
     std::uint64_t rangeStart = 0;  // the partition's first sector
     std::uint64_t rangeEnd = 0;    // the first sector after it
-    // The parameters validation found; empty when validation failed (they are inferred).
+    // The parameters validation found; empty when validation failed (FAT parameters are then
+    // inferred).
     std::optional<FatVolumeParams> validated;
+    std::optional<NtfsVolumeParams> ntfs;
 };
 
 enum class SearchOutcome { Finished, Stopped };
@@ -39,11 +52,16 @@ struct SearchResult {
     bool nothingFound = false;
     bool parametersInferred = false;
     bool inferenceFailed = false;
+    std::uint64_t fileCount = 0;  // NTFS: files found
 };
 
 inline constexpr const char* kMsgUnableToCalculate = "Unable to calculate partition parameters";
 inline constexpr const char* kMsgStandardNotPossible =
     "Recovery is not possible in Standard Search mode, use Advance Search to recover your data.";
+
+// The working parameters of an NTFS volume, in the record the FAT searches use: the volume start
+// in Cluster0Start, its sectors per cluster in SPC, and the four NTFS values.
+[[nodiscard]] FatVolumeParams NtfsWorkingParams(const NtfsVolumeParams& ntfs);
 
 // Validates the selected partition's boot sector: the FAT parameters, or empty.
 [[nodiscard]] std::optional<FatVolumeParams> ValidateFatPartition(SectorReader& reader, const std::string& partType,

@@ -71,6 +71,13 @@ public:
         u16(sector, offset, static_cast<std::uint16_t>(value));
         return u16(sector, offset + 2, static_cast<std::uint16_t>(value >> 16));
     }
+    // Writes bytes starting at a sector, across as many sectors as they need.
+    DiskBuilder& put(std::uint64_t sector, const std::vector<std::byte>& data) {
+        for (std::size_t i = 0; i < data.size(); ++i) {
+            m_sectors[sector + i / kSectorSize][i % kSectorSize] = data[i];
+        }
+        return *this;
+    }
     // A minimal FAT16 or FAT32 boot sector (jump, 512 bytes per sector, type text, signature).
     DiskBuilder& fatBootSector(std::uint64_t sector, bool fat32) {
         byte(sector, 0, 0xEB).byte(sector, 1, 0x58).byte(sector, 2, 0x90);

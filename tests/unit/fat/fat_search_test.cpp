@@ -91,7 +91,7 @@ TEST(FatStandardSearch, BuildsTheTreeNamesFoldersAndKeepsLostOnes) {
     SectorReader reader(v.disk.source());
     RecoveryState state;
     NullObserver quiet;
-    SearchRequest request{"FAT32", 0, 8000, ReadFatBootSector(reader, 0, "FAT32")};
+    SearchRequest request{"FAT32", 0, 8000, ReadFatBootSector(reader, 0, "FAT32"), {}};
     ASSERT_TRUE(request.validated.has_value());
     const SearchResult result = RunSearch(request, reader, state, RunContext{quiet, {}});
     EXPECT_EQ(result.outcome, SearchOutcome::Finished);
@@ -113,7 +113,7 @@ TEST(FatStandardSearch, ExpansionNamesSubFoldersOncePerNode) {
     SectorReader reader(v.disk.source());
     RecoveryState state;
     NullObserver quiet;
-    (void)RunSearch({"FAT32", 0, 8000, ReadFatBootSector(reader, 0, "FAT32")}, reader, state, RunContext{quiet, {}});
+    (void)RunSearch({"FAT32", 0, 8000, ReadFatBootSector(reader, 0, "FAT32"), {}}, reader, state, RunContext{quiet, {}});
     TreeItem* photos = state.model.tree.root()->children.front().get();
     ASSERT_EQ(photos->text, "My Photos");
     // A finished Standard Search has every node marked as read already.
@@ -134,7 +134,7 @@ TEST(FatStandardSearch, InfersTheParametersWhenTheBootSectorIsGone) {
     ASSERT_FALSE(ReadFatBootSector(reader, 0, "FAT32").has_value());
     RecoveryState state;
     NullObserver quiet;
-    const SearchResult result = RunSearch({"FAT32", 0, 8000, std::nullopt}, reader, state, RunContext{quiet, {}});
+    const SearchResult result = RunSearch({"FAT32", 0, 8000, std::nullopt, {}}, reader, state, RunContext{quiet, {}});
     EXPECT_TRUE(result.parametersInferred);
     EXPECT_FALSE(result.inferenceFailed);
     const auto [folders, files] = everything(state, reader);
@@ -167,7 +167,7 @@ TEST(FatStandardSearch, StopDuringTheScanShowsTheFoldersFoundSoFar) {
     StopAtChunk observer(stop, 1);  // the first chunk (clusters 2 to 513) is read, no more
     SearchResult result;
     std::jthread worker([&] {
-        result = RunSearch({"FAT32", 0, 8000, ReadFatBootSector(reader, 0, "FAT32")}, reader, state,
+        result = RunSearch({"FAT32", 0, 8000, ReadFatBootSector(reader, 0, "FAT32"), {}}, reader, state,
                            RunContext{observer, stop.get_token()});
     });
     worker.join();
@@ -193,7 +193,7 @@ TEST(FatStandardSearch, GarbageVolumesNeverHang) {
     SectorReader reader(disk.source());
     RecoveryState state;
     NullObserver quiet;
-    (void)RunSearch({"FAT16", 0, 4000, ReadFatBootSector(reader, 0, "FAT16")}, reader, state, RunContext{quiet, {}});
+    (void)RunSearch({"FAT16", 0, 4000, ReadFatBootSector(reader, 0, "FAT16"), {}}, reader, state, RunContext{quiet, {}});
     const auto [folders, files] = everything(state, reader);
     EXPECT_EQ(state.model.nodes.size(), 299u) << "every folder placed once, the misc folder among them";
 }

@@ -1,0 +1,261 @@
+#include "ntfs/mft.h"
+
+#include <algorithm>
+
+#include "items/result_tree.h"
+#include "items/tables.h"
+
+namespace quorlan {
+
+namespace {
+
+constexpr std::size_t kMaxAttributeListBytes = 1 << 20;
+
+// The base records named by the $ATTRIBUTE_LIST entries of unnamed $DATA, resident or not.
+std::vector<std::uint32_t> dataExtensionRecords(SectorReader& reader, ByteView record, const NtfsVolumeParams& p) {
+    std::vector<std::uint32_t> refs;
+    const auto pos = FindAttribute(record, kAttrAttributeList, false);
+    if (!pos) return refs;
+    std::vector<std::byte> data;
+    ByteView list;
+    if (record.u8(*pos + 0x08) == 0) {
+        const auto length = record.u32le(*pos + 0x04).value_or(0);
+        const auto valueLength = record.u32le(*pos + 0x10).value_or(0);
+        const auto valueOffset = record.u16le(*pos + 0x14).value_or(0);
+        if (std::uint64_t{valueOffset} + valueLength > length) return refs;
+        list = record.sub(*pos + valueOffset, valueLength);
+    } else {
+        const std::uint64_t size = std::min<std::uint64_t>(record.u64le(*pos + 0x30).value_or(0), kMaxAttributeListBytes);
+        for (const Run& run : AttributeRuns(record, *pos, p.volumeStart, p.sectorsPerCluster)) {
+            if (data.size() >= size) break;
+            const std::size_t before = data.size();
+            const auto sectors = static_cast<std::uint32_t>(std::min<std::uint64_t>(run.length, (size - before + 511) / 512));
+            data.resize(before + std::size_t{sectors} * kSectorSize);
+            if (!run.sparse) (void)reader.ReadSectors(run.start, sectors, std::span(data).subspan(before));
+        }
+        data.resize(std::min<std::size_t>(data.size(), size));
+        list = ByteView(data);
+    }
+    for (std::size_t at = 0; at + 0x18 <= list.size();) {
+        const std::uint32_t type = list.u32le_unchecked(at);
+        const std::uint16_t entryLength = list.u16le_unchecked(at + 0x04);
+        if (type == 0 || type == kAttrEnd || entryLength < 0x1A) break;
+        const auto nameLength = list.u8(at + 0x06).value_or(0);
+        const auto base = list.u32le(at + 0x10);
+        if (type == kAttrData && nameLength == 0 && base && std::find(refs.begin(), refs.end(), *base) == refs.end()) {
+            refs.push_back(*base);
+        }
+        at += entryLength;
+    }
+    return refs;
+}
+
+RunList runsFromRecordZero(SectorReader& reader, const NtfsVolumeParams& p, std::uint64_t sector) {
+    const auto record = ReadFileRecord(reader, sector, p.recordSectors);
+    if (!record) return {};
+    const ByteView view(*record);
+    const auto data = FindAttribute(view, kAttrData, true);
+    if (!data) return {};
+    RunList runs = AttributeRuns(view, *data, p.volumeStart, p.sectorsPerCluster);
+    if (runs.empty()) return runs;
+    // Runs continued in extension records, in the order the attribute list names them.
+    for (const std::uint32_t ref : dataExtensionRecords(reader, view, p)) {
+        if (ref == 0) continue;
+        const auto at = MftRecordToSector(runs, ref, p.recordSectors);
+        if (!at) break;
+        const auto extension = ReadFileRecord(reader, *at, p.recordSectors);
+        if (!extension) break;
+        const ByteView ext(*extension);
+        if (const auto more = FindAttribute(ext, kAttrData, true)) {
+            const RunList tail = AttributeRuns(ext, *more, p.volumeStart, p.sectorsPerCluster);
+            runs.insert(runs.end(), tail.begin(), tail.end());
+        }
+    }
+    return runs;
+}
+
+void setCommonCells(RecordTable& t, int r, std::uint64_t sector, std::uint32_t self, const FileNameInfo& name,
+                    bool deleted) {
+    t.SetNumber(r, "sector", sector);
+    t.SetNumber(r, "self", self);
+    t.SetNumber(r, "parent", name.parent);
+    t.SetSignedNumber(r, "date", name.creationTime);
+    if (deleted) t.SetCell(r, "Deleted", "1");
+}
+
+}  // namespace
+
+std::optional<std::vector<std::byte>> ReadFileRecord(SectorReader& reader, std::uint64_t sector,
+                                                     std::uint64_t recordSectors) {
+    if (recordSectors == 0 || recordSectors > 8) return std::nullopt;
+    std::vector<std::byte> record(recordSectors * kSectorSize);
+    (void)reader.ReadSectors(sector, static_cast<std::uint32_t>(recordSectors), record);
+    if (!ByteView(record).matches(0, "FILE")) return std::nullopt;
+    ApplyFixup(record);
+    return record;
+}
+
+RunList BuildMftRunList(SectorReader& reader, const NtfsVolumeParams& params) {
+    RunList runs;
+    if (params.mftSector != 0) runs = runsFromRecordZero(reader, params, params.mftSector);
+    if (runs.empty() && params.mirrorSector != 0) runs = runsFromRecordZero(reader, params, params.mirrorSector);
+    return runs;
+}
+
+std::optional<std::uint64_t> MftRecordToSector(const RunList& mftRuns, std::uint64_t n, std::uint64_t recordSectors) {
+    const auto offset = checkedMul(n, recordSectors);
+    if (!offset) return std::nullopt;
+    std::uint64_t before = 0;
+    for (const Run& run : mftRuns) {
+        if (*offset < before + run.length) {
+            if (run.sparse) return std::nullopt;
+            return run.start + (*offset - before);
+        }
+        before += run.length;
+    }
+    return std::nullopt;
+}
+
+MftWalkCounts WalkMft(SectorReader& reader, const NtfsVolumeParams& p, const RunList& mftRuns,
+                      RecordTable& folderTable, RecordTable& fileTable, const RunContext& context) {
+    SearchObserver& observer = context.observer;
+    MftWalkCounts counts;
+    observer.counter("Folders Found", 0);
+    observer.counter("Boot Sectors Found", 0);
+    AddMiscFolderRow(folderTable, 5);
+    const std::uint64_t recordSectors = p.recordSectors;
+    if (recordSectors == 0 || recordSectors > 8) return counts;
+    const std::size_t recordBytes = recordSectors * kSectorSize;
+
+    std::uint64_t total = 0;
+    for (const Run& run : mftRuns) total += run.length;
+    observer.beginPhase("Completed ", total);
+
+    // Records are read 1 MiB at a time; a record whose name or size lies in an extension record
+    // is completed from that record.
+    const std::uint64_t chunkSectors = std::max<std::uint64_t>(recordSectors, 2048 / recordSectors * recordSectors);
+    std::vector<std::byte> chunk(chunkSectors * kSectorSize);
+    std::uint64_t done = 0;
+    std::uint64_t slot = 0;
+    for (const Run& run : mftRuns) {
+        const std::uint64_t slots = run.length / recordSectors;
+        if (run.sparse) {
+            slot += slots;
+            done += run.length;
+            continue;
+        }
+        for (std::uint64_t first = 0; first < slots;) {
+            if (context.stopRequested()) return counts;
+            const std::uint64_t n = std::min(slots - first, chunkSectors / recordSectors);
+            const std::uint64_t sector = run.start + first * recordSectors;
+            std::fill(chunk.begin(), chunk.end(), std::byte{0});
+            (void)reader.ReadSectors(sector, static_cast<std::uint32_t>(n * recordSectors), chunk);
+            for (std::uint64_t i = 0; i < n; ++i, ++slot) {
+                const std::span<std::byte> bytes(chunk.data() + i * recordBytes, recordBytes);
+                if (!ByteView(bytes).matches(0, "FILE")) continue;
+                ApplyFixup(bytes);
+                const ByteView record(bytes);
+                const auto r = static_cast<std::uint32_t>(slot);
+                std::vector<std::uint32_t> list{r};
+                CollectAttributeListRecords(record, list);
+                std::vector<std::optional<std::vector<std::byte>>> extensions(list.size());
+                auto recordAt = [&](std::size_t k) -> std::optional<ByteView> {
+                    if (k == 0) return record;
+                    if (!extensions[k]) {
+                        const auto at = MftRecordToSector(mftRuns, list[k], recordSectors);
+                        if (!at) return std::nullopt;
+                        extensions[k] = ReadFileRecord(reader, *at, recordSectors);
+                        if (!extensions[k]) extensions[k] = std::vector<std::byte>{};
+                    }
+                    if (extensions[k]->empty()) return std::nullopt;
+                    return ByteView(*extensions[k]);
+                };
+                std::optional<FileNameInfo> name;
+                for (std::size_t k = 0; k < list.size() && !name; ++k) {
+                    if (const auto view = recordAt(k)) name = FindAnyFileName(*view);
+                }
+                if (!name) continue;
+                const std::uint8_t flags = record.u8(kRecordFlags).value_or(1);
+                const std::uint64_t recordSector = sector + i * recordSectors;
+                if (flags == 3 || flags == 2) {
+                    const int row = folderTable.AppendRow(name->name);
+                    setCommonCells(folderTable, row, recordSector, r, *name, flags == 2);
+                    folderTable.SetCell(row, "size", "0");
+                    folderTable.SetCell(row, "Type", "FOLDER");
+                    ++counts.folders;
+                } else {
+                    std::uint64_t size = 0;
+                    for (std::size_t k = 0; k < list.size(); ++k) {
+                        const auto view = recordAt(k);
+                        if (!view) continue;
+                        if (const auto s = FindDataSize(*view)) {
+                            size = *s;
+                            break;
+                        }
+                    }
+                    const int row = fileTable.AppendRow(name->name);
+                    setCommonCells(fileTable, row, recordSector, r, *name, flags == 0);
+                    fileTable.SetNumber(row, "size", size);
+                    fileTable.SetCell(row, "Type", "FILE");
+                    ++counts.files;
+                }
+            }
+            first += n;
+            done += n * recordSectors;
+            counts.slots = slot;
+            observer.status("Sectors  " + std::to_string(done) + " of " + std::to_string(total));
+            observer.counter("Folders Found", slot);
+            observer.setDone(done);
+        }
+    }
+    counts.slots = slot;
+    return counts;
+}
+
+void AddMftEntryRow(SectorReader& reader, std::uint64_t sector, RecordTable& table) {
+    std::vector<std::byte> bytes(2 * kSectorSize);
+    (void)reader.ReadSectors(sector, 2, bytes);
+    ApplyFixup(bytes);
+    const ByteView record(bytes);
+    const FileNameInfo name = FindAnyFileName(record).value_or(FileNameInfo{});
+    const int r = table.AppendRow(name.name);
+    table.SetNumber(r, "Sector", sector);
+    table.SetNumber(r, "parentMFT", name.parent);
+    table.SetCell(r, "fsNumber", "0");
+    table.SetSignedNumber(r, "date", name.creationTime);
+    table.SetNumber(r, "size", FindDataSize(record).value_or(0));
+    const std::uint8_t flags = record.u8(kRecordFlags).value_or(1);
+    if (flags == 3 || flags == 2) {
+        table.SetCell(r, "type", "FOLDER");
+        table.SetNumber(r, "selfMFT", record.u32le(kRecordSelfNumber).value_or(0));
+        table.SetNumber(r, "First Run", FirstIndexCluster(record));
+        if (flags == 2) table.SetCell(r, "Deleted", "1");
+    } else {
+        table.SetCell(r, "type", "File");
+        table.SetCell(r, "selfMFT", SystemFileNumber(name.name));
+        table.SetCell(r, "First Run", "0");
+        if (flags == 0) table.SetCell(r, "Deleted", "1");
+    }
+}
+
+bool AddMftRefRow(SectorReader& reader, std::uint64_t sector, ByteView firstSector, RecordTable& table) {
+    const auto allocated = firstSector.u32le(0x20);
+    if (!allocated) return false;
+    const std::uint64_t size = std::uint64_t{*allocated} + 0x18;
+    if (size > 0x10000 || size < kSectorSize) return false;
+    std::vector<std::byte> buffer(size / kSectorSize * kSectorSize);
+    (void)reader.ReadSectors(sector, static_cast<std::uint32_t>(size / kSectorSize), buffer);
+    ApplyFixup(buffer);
+    const ByteView index(buffer);
+    const std::uint32_t vcn = index.u32le(0x10).value_or(0);
+    const std::uint64_t firstEntry = std::uint64_t{index.u32le(0x18).value_or(0)} + 0x18;
+    const auto owner = index.u32le(firstEntry + 0x10);
+    if (!owner || *owner <= 4 || *owner == 0xFFFFFFFFu) return false;
+    const int r = table.AppendRow(std::to_string(sector));
+    table.SetNumber(r, "mftReference", *owner);
+    table.SetNumber(r, "vcn", vcn);
+    table.SetCell(r, "fsNumber", "4294967295");
+    return true;
+}
+
+}  // namespace quorlan

@@ -1,0 +1,49 @@
+// The $MFT: its run list, record-to-sector mapping, the walk of the Standard Search, and the
+// rows the whole-disk scan makes of FILE records and INDX buffers.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "core/run_context.h"
+#include "core/sector_reader.h"
+#include "items/record_table.h"
+#include "ntfs/ntfs_boot_sector.h"
+#include "ntfs/ntfs_record.h"
+
+namespace quorlan {
+
+// The runs of the $MFT's $DATA, also where they continue in extension records named by the
+// $MFT's attribute list. Read from record 0 at the MFT sector, or from the mirror's copy when
+// that one is damaged. Empty when neither holds a usable record 0.
+[[nodiscard]] RunList BuildMftRunList(SectorReader& reader, const NtfsVolumeParams& params);
+
+// The sector of the first half of MFT record n, or empty when no run covers it.
+[[nodiscard]] std::optional<std::uint64_t> MftRecordToSector(const RunList& mftRuns, std::uint64_t n,
+                                                             std::uint64_t recordSectors);
+
+// Reads one record at a sector and repairs it; empty when it does not begin with "FILE".
+[[nodiscard]] std::optional<std::vector<std::byte>> ReadFileRecord(SectorReader& reader, std::uint64_t sector,
+                                                                   std::uint64_t recordSectors);
+
+struct MftWalkCounts {
+    std::uint64_t folders = 0;
+    std::uint64_t files = 0;
+    std::uint64_t slots = 0;
+};
+
+// Visits every record slot of the $MFT in order (deleted records included) and appends a row
+// for each named FILE record: folders to folderTable (after "QLN_Miscellaneous", which it adds
+// first with parent 5), files to fileTable. Reads the $MFT in large runs; a stop request ends
+// the walk at the next run of records.
+MftWalkCounts WalkMft(SectorReader& reader, const NtfsVolumeParams& params, const RunList& mftRuns,
+                      RecordTable& folderTable, RecordTable& fileTable, const RunContext& context);
+
+// A FILE record found at sector by the whole-disk scan becomes one MftEntryTable row.
+void AddMftEntryRow(SectorReader& reader, std::uint64_t sector, RecordTable& mftEntryTable);
+// An INDX buffer found at sector becomes one MftRefTable row naming the folder it belongs to;
+// returns whether a row was added.
+bool AddMftRefRow(SectorReader& reader, std::uint64_t sector, ByteView firstSector, RecordTable& mftRefTable);
+
+}  // namespace quorlan

@@ -1,0 +1,225 @@
+#include "ntfs/ntfs_record.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/unicode.h"
+
+namespace quorlan {
+
+namespace {
+
+// Attribute header fields.
+constexpr std::size_t kAttrLength = 0x04;       // u32
+constexpr std::size_t kAttrNonResident = 0x08;  // u8
+constexpr std::size_t kAttrNameLength = 0x09;   // u8, characters
+constexpr std::size_t kAttrNameOffset = 0x0A;   // u16
+constexpr std::size_t kAttrValueLength = 0x10;  // u32, resident
+constexpr std::size_t kAttrValueOffset = 0x14;  // u16, resident
+constexpr std::size_t kAttrRunsOffset = 0x20;   // u16, non-resident
+constexpr std::size_t kAttrRealSize = 0x30;     // u64, non-resident
+constexpr std::size_t kMinAttributeLength = 0x18;
+
+// Calls visit(offset, type, length) for each attribute, in order, while it returns true. Ends at
+// the end marker and at any header that does not lie wholly inside the record.
+template <typename Visit>
+void forEachAttribute(ByteView record, Visit&& visit) {
+    const auto first = record.u16le(kRecordFirstAttribute);
+    if (!first) return;
+    std::size_t pos = *first;
+    for (int guard = 0; guard < 4096; ++guard) {
+        const auto type = record.u32le(pos);
+        const auto length = record.u32le(pos + kAttrLength);
+        if (!type || !length || *type == 0 || *type == kAttrEnd) return;
+        if (*length < kMinAttributeLength || !record.contains(pos, *length)) return;
+        if (!visit(pos, *type, static_cast<std::size_t>(*length))) return;
+        pos += *length;
+    }
+}
+
+// The resident value of the attribute at pos (of length len), or an empty view.
+ByteView residentValue(ByteView record, std::size_t pos, std::size_t len) {
+    if (record.u8(pos + kAttrNonResident) != 0) return {};
+    const auto valueLength = record.u32le(pos + kAttrValueLength);
+    const auto valueOffset = record.u16le(pos + kAttrValueOffset);
+    if (!valueLength || !valueOffset) return {};
+    if (std::uint64_t{*valueOffset} + *valueLength > len) return {};
+    return record.sub(pos + *valueOffset, *valueLength);
+}
+
+std::uint64_t readLittle(ByteView bytes, std::size_t pos, unsigned n) {
+    std::uint64_t v = 0;
+    for (unsigned i = 0; i < n; ++i) v |= std::uint64_t{bytes.u8_unchecked(pos + i)} << (8 * i);
+    return v;
+}
+
+}  // namespace
+
+void ApplyFixup(std::span<std::byte> buffer) {
+    const ByteView view(buffer);
+    const auto usaOffset = view.u16le(0x04);
+    const auto usaCount = view.u16le(0x06);
+    if (!usaOffset || !usaCount || *usaCount < 2) return;
+    // The array: the update sequence number, then one saved tail per sector.
+    if (!view.contains(*usaOffset, std::uint64_t{*usaCount} * 2)) return;
+    const std::size_t sectors = *usaCount - 1u;
+    for (std::size_t i = 0; i < sectors; ++i) {
+        const std::size_t tail = 510 + 512 * i;
+        if (tail + 2 > buffer.size()) break;
+        const std::size_t saved = *usaOffset + 2 + 2 * i;
+        buffer[tail] = buffer[saved];
+        buffer[tail + 1] = buffer[saved + 1];
+    }
+}
+
+std::optional<std::size_t> FindAttribute(ByteView record, std::uint32_t type, bool unnamedOnly) {
+    std::optional<std::size_t> found;
+    forEachAttribute(record, [&](std::size_t pos, std::uint32_t t, std::size_t) {
+        if (t == type && (!unnamedOnly || record.u8(pos + kAttrNameLength) == 0)) {
+            found = pos;
+            return false;
+        }
+        return true;
+    });
+    return found;
+}
+
+std::optional<FileNameInfo> FindFileName(ByteView record, NameSpace ns) {
+    std::optional<FileNameInfo> found;
+    forEachAttribute(record, [&](std::size_t pos, std::uint32_t type, std::size_t len) {
+        if (type != kAttrFileName || record.u8(pos + kAttrNameLength) != 0) return true;
+        const ByteView value = residentValue(record, pos, len);
+        const auto nameLength = value.u8(0x40);
+        if (!nameLength || value.u8(0x41) != static_cast<std::uint8_t>(ns)) return true;
+        if (!value.contains(0x42, std::uint64_t{*nameLength} * 2)) return true;
+        std::vector<std::uint16_t> units(*nameLength);
+        for (std::size_t i = 0; i < units.size(); ++i) units[i] = value.u16le_unchecked(0x42 + 2 * i);
+        FileNameInfo info;
+        info.name = utf16ToUtf8(units);
+        info.parent = value.u32le_unchecked(0x00);
+        info.creationTime = static_cast<std::int64_t>(*value.u64le(0x08));
+        found = std::move(info);
+        return false;
+    });
+    return found;
+}
+
+std::optional<FileNameInfo> FindAnyFileName(ByteView record) {
+    for (const NameSpace ns : kNameSpaceOrder) {
+        if (auto info = FindFileName(record, ns)) return info;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint64_t> FindDataSize(ByteView record) {
+    const auto pos = FindAttribute(record, kAttrData, true);
+    if (!pos) return std::nullopt;
+    if (record.u8(*pos + kAttrNonResident) == 1) return record.u64le(*pos + kAttrRealSize);
+    const auto valueLength = record.u32le(*pos + kAttrValueLength);
+    if (!valueLength) return std::nullopt;
+    return *valueLength;
+}
+
+std::size_t FindIndexAllocation(ByteView record) {
+    std::size_t found = 0;
+    forEachAttribute(record, [&](std::size_t pos, std::uint32_t type, std::size_t len) {
+        if (type != kAttrIndexAllocation || record.u8(pos + kAttrNameLength) != 4) return true;
+        const auto nameOffset = record.u16le(pos + kAttrNameOffset);
+        if (!nameOffset || *nameOffset + 8u > len) return true;
+        const ByteView name = record.sub(pos + *nameOffset, 8);
+        if (name.u16le(0) == '$' && name.u16le(2) == 'I' && name.u16le(4) == '3' && name.u16le(6) == '0') {
+            found = pos;
+            return false;
+        }
+        return true;
+    });
+    return found;
+}
+
+std::uint64_t FirstIndexCluster(ByteView record) {
+    const std::size_t pos = FindIndexAllocation(record);
+    if (pos == 0 || record.u8(pos + kAttrNonResident) != 1) return 0;
+    RunList runs;
+    const auto length = record.u32le(pos + kAttrLength).value_or(0);
+    const auto runsOffset = record.u16le(pos + kAttrRunsOffset).value_or(0);
+    const auto last = DecodeRuns(record, pos + runsOffset, pos + length, 0, 1, runs, 1);
+    return last && *last > 0 ? static_cast<std::uint64_t>(*last) : 0;
+}
+
+void CollectAttributeListRecords(ByteView record, std::vector<std::uint32_t>& list, std::size_t maxRecords) {
+    const auto pos = FindAttribute(record, kAttrAttributeList, false);
+    if (!pos) return;
+    const auto len = record.u32le(*pos + kAttrLength).value_or(0);
+    const ByteView value = residentValue(record, *pos, len);
+    std::size_t at = 0;
+    while (list.size() < maxRecords) {
+        const auto type = value.u32le(at);
+        const auto entryLength = value.u16le(at + 0x04);
+        const auto base = value.u32le(at + 0x10);
+        if (!type || !entryLength || !base || *type == 0 || *type == kAttrEnd || *entryLength < 0x1A) return;
+        if (std::find(list.begin(), list.end(), *base) == list.end()) list.push_back(*base);
+        at += *entryLength;
+    }
+}
+
+std::optional<std::int64_t> DecodeRuns(ByteView bytes, std::size_t position, std::size_t end,
+                                       std::uint64_t volumeStart, std::uint64_t sectorsPerCluster, RunList& runs,
+                                       std::size_t maxRuns) {
+    end = std::min(end, bytes.size());
+    std::optional<std::int64_t> lcn;
+    for (std::size_t count = 0; count < maxRuns && position < end; ++count) {
+        const std::uint8_t header = bytes.u8_unchecked(position);
+        if (header == 0) break;
+        const unsigned L = header & 0x0F;
+        const unsigned F = header >> 4;
+        if (L == 0 || L > 8 || F > 8 || position + 1 + L + F > end) break;
+        const std::uint64_t clusters = readLittle(bytes, position + 1, L);
+        const auto sectors = checkedMul(clusters, sectorsPerCluster);
+        if (!sectors || clusters == 0) break;
+        Run run;
+        run.length = *sectors;
+        if (F == 0) {
+            run.sparse = true;
+        } else {
+            std::uint64_t raw = readLittle(bytes, position + 1 + L, F);
+            if (F < 8 && (raw >> (8 * F - 1)) != 0) raw |= ~std::uint64_t{0} << (8 * F);  // sign-extend
+            const auto delta = static_cast<std::int64_t>(raw);
+            std::int64_t next = 0;
+            if (__builtin_add_overflow(lcn.value_or(0), delta, &next) || next < 0) break;
+            const auto offset = checkedMul(static_cast<std::uint64_t>(next), sectorsPerCluster);
+            if (!offset) break;
+            const auto start = checkedAdd(volumeStart, *offset);
+            if (!start) break;
+            lcn = next;
+            run.start = *start;
+        }
+        runs.push_back(run);
+        position += 1 + L + F;
+    }
+    return lcn;
+}
+
+RunList AttributeRuns(ByteView record, std::size_t attributeOffset, std::uint64_t volumeStart,
+                      std::uint64_t sectorsPerCluster) {
+    RunList runs;
+    if (record.u8(attributeOffset + kAttrNonResident) != 1) return runs;
+    const auto length = record.u32le(attributeOffset + kAttrLength).value_or(0);
+    const auto runsOffset = record.u16le(attributeOffset + kAttrRunsOffset).value_or(0);
+    if (runsOffset >= length) return runs;
+    (void)DecodeRuns(record, attributeOffset + runsOffset, attributeOffset + length, volumeStart, sectorsPerCluster,
+                     runs);
+    return runs;
+}
+
+const char* SystemFileNumber(const std::string& name) {
+    static constexpr std::pair<const char*, const char*> kTable[] = {
+        {"$MFT", "1"},    {"$MFTMirror", "1"}, {"$LogFile", "2"}, {"$Volume", "3"}, {"$AttrDef", "4"},
+        {"$Bitmap", "6"}, {"$Boot", "7"},      {"$BadClus", "8"}, {"$Secure", "9"}, {"$UpCase", "10"},
+    };
+    for (const auto& [n, number] : kTable) {
+        if (name == n) return number;
+    }
+    return "0";
+}
+
+}  // namespace quorlan

@@ -1,0 +1,91 @@
+// FILE records and INDX buffers: update-sequence repair, attribute walks, data runs.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/bytes.h"
+
+namespace quorlan {
+
+// Attribute types used.
+inline constexpr std::uint32_t kAttrAttributeList = 0x20;
+inline constexpr std::uint32_t kAttrFileName = 0x30;
+inline constexpr std::uint32_t kAttrData = 0x80;
+inline constexpr std::uint32_t kAttrIndexAllocation = 0xA0;
+inline constexpr std::uint32_t kAttrEnd = 0xFFFFFFFF;
+
+// FILE record header fields.
+inline constexpr std::size_t kRecordFirstAttribute = 0x14;  // u16
+inline constexpr std::size_t kRecordFlags = 0x16;           // u16: 0 deleted file, 1 file, 2 deleted folder, 3 folder
+inline constexpr std::size_t kRecordSelfNumber = 0x2C;      // u32
+
+// $FILE_NAME namespaces, in the order names are looked for. A name only in the POSIX namespace
+// (what Linux's NTFS driver writes) is taken last.
+enum class NameSpace : std::uint8_t { Posix = 0, Win32 = 1, Dos = 2, Win32AndDos = 3 };
+inline constexpr NameSpace kNameSpaceOrder[] = {NameSpace::Win32, NameSpace::Win32AndDos, NameSpace::Dos,
+                                                NameSpace::Posix};
+
+// Repairs the last two bytes of every 512-byte sector of a FILE record or INDX buffer from its
+// update sequence array: entry count - 1 sectors. An array that lies outside the buffer leaves
+// the buffer as read.
+void ApplyFixup(std::span<std::byte> buffer);
+
+struct FileNameInfo {
+    std::string name;            // UTF-8
+    std::uint32_t parent = 0;    // the parent folder's record number
+    std::int64_t creationTime = 0;  // 100-ns units since 1601-01-01
+};
+
+// The first unnamed $FILE_NAME attribute of the namespace, or empty. Every offset is checked
+// against the record; a damaged attribute ends the walk.
+[[nodiscard]] std::optional<FileNameInfo> FindFileName(ByteView record, NameSpace ns);
+// The name in the first namespace of kNameSpaceOrder that the record has.
+[[nodiscard]] std::optional<FileNameInfo> FindAnyFileName(ByteView record);
+
+// The size of the unnamed $DATA attribute: the 64-bit real size when non-resident, the value
+// length when resident; empty when there is none.
+[[nodiscard]] std::optional<std::uint64_t> FindDataSize(ByteView record);
+
+// Offset of the $INDEX_ALLOCATION attribute named $I30, or 0.
+[[nodiscard]] std::size_t FindIndexAllocation(ByteView record);
+// The cluster (relative to the volume start) of the first run of the $I30 index allocation, or 0.
+[[nodiscard]] std::uint64_t FirstIndexCluster(ByteView record);
+
+// The base record numbers named by the entries of the record's resident $ATTRIBUTE_LIST,
+// appended to list (which holds the record itself first), without repeats, at most maxRecords.
+void CollectAttributeListRecords(ByteView record, std::vector<std::uint32_t>& list, std::size_t maxRecords = 68);
+
+// Offset of the first attribute of the given type (and, when unnamedOnly, without a name), or
+// empty.
+[[nodiscard]] std::optional<std::size_t> FindAttribute(ByteView record, std::uint32_t type, bool unnamedOnly);
+
+// One run of a non-resident attribute, in absolute disk sectors.
+struct Run {
+    std::uint64_t start = 0;   // first sector; meaningless for a sparse run
+    std::uint64_t length = 0;  // sectors
+    bool sparse = false;
+};
+using RunList = std::vector<Run>;
+
+// Decodes the data runs at [position, end) of bytes and appends them. The first run with an
+// offset is placed at volumeStart + offset x sectorsPerCluster, each later one relative to the
+// one with an offset before it (offsets may be negative). A run without an offset is sparse.
+// Stops at a zero header, at a field longer than 8 bytes, at a field that runs past end, at a
+// run before the volume start, and after maxRuns runs. Returns the cluster of the last run with
+// an offset, relative to the volume start.
+std::optional<std::int64_t> DecodeRuns(ByteView bytes, std::size_t position, std::size_t end,
+                                       std::uint64_t volumeStart, std::uint64_t sectorsPerCluster, RunList& runs,
+                                       std::size_t maxRuns = 1 << 16);
+
+// The runs of the non-resident attribute at attributeOffset of the record.
+[[nodiscard]] RunList AttributeRuns(ByteView record, std::size_t attributeOffset, std::uint64_t volumeStart,
+                                    std::uint64_t sectorsPerCluster);
+
+// The selfMFT text of a system file by its name ("$MFT" gives "1"), or "0".
+[[nodiscard]] const char* SystemFileNumber(const std::string& name);
+
+}  // namespace quorlan

@@ -1,0 +1,287 @@
+#include "ntfs/ntfs_record.h"
+
+#include <gtest/gtest.h>
+
+#include "items/tables.h"
+#include "ntfs/mft.h"
+#include "ntfs/ntfs_boot_sector.h"
+#include "tests/support/disk_builder.h"
+#include "tests/support/ntfs_builder.h"
+
+namespace quorlan {
+namespace {
+
+using test::RecordBuilder;
+
+std::vector<std::byte> toBytes(const std::vector<std::uint8_t>& v) {
+    std::vector<std::byte> out;
+    for (auto b : v) out.push_back(std::byte{b});
+    return out;
+}
+
+TEST(ApplyFixup, RestoresTheTailOfEverySector) {
+    for (const std::size_t size : {std::size_t{1024}, std::size_t{4096}}) {
+        RecordBuilder builder(size);
+        builder.fileName(u"x", 5, 1);
+        std::vector<std::byte> want = builder.bytes();
+        // Distinct bytes in every sector tail, so that a tail left unrepaired shows.
+        for (std::size_t s = 0; s < size / 512; ++s) {
+            want[510 + 512 * s] = std::byte{static_cast<std::uint8_t>(0xA0 + s)};
+            want[511 + 512 * s] = std::byte{static_cast<std::uint8_t>(0xB0 + s)};
+        }
+        RecordBuilder again(size);
+        std::vector<std::byte> disk = want;
+        // Protect by hand: the update sequence number 7 replaces each tail, the tail is saved.
+        disk[0x30] = std::byte{7};
+        disk[0x31] = std::byte{0};
+        for (std::size_t s = 0; s < size / 512; ++s) {
+            disk[0x32 + 2 * s] = want[510 + 512 * s];
+            disk[0x33 + 2 * s] = want[511 + 512 * s];
+            disk[510 + 512 * s] = std::byte{7};
+            disk[511 + 512 * s] = std::byte{0};
+        }
+        want[0x30] = std::byte{7};
+        for (std::size_t s = 0; s < size / 512; ++s) {
+            want[0x32 + 2 * s] = disk[0x32 + 2 * s];
+            want[0x33 + 2 * s] = disk[0x33 + 2 * s];
+        }
+        ApplyFixup(disk);
+        EXPECT_EQ(disk, want) << size << "-byte record: every sector's tail is repaired";
+    }
+    // An array outside the buffer, or without entries, leaves it as read.
+    for (const std::uint16_t offset : {std::uint16_t{1020}, std::uint16_t{0xFFFF}}) {
+        std::vector<std::byte> record = RecordBuilder().bytes();
+        record[0x04] = std::byte{static_cast<std::uint8_t>(offset)};
+        record[0x05] = std::byte{static_cast<std::uint8_t>(offset >> 8)};
+        const auto before = record;
+        ApplyFixup(record);
+        EXPECT_EQ(record, before) << offset;
+    }
+    std::vector<std::byte> tiny(8);
+    ApplyFixup(tiny);
+}
+
+TEST(DecodeRuns, ExamplesAndDamage) {
+    struct Case {
+        const char* what;
+        std::vector<std::uint8_t> bytes;
+        RunList runs;  // volume start 1000, 4 sectors per cluster
+    };
+    const Case cases[] = {
+        {"16 clusters at cluster 256", {0x21, 0x10, 0x00, 0x01}, {{1000 + 256 * 4, 64, false}}},
+        {"a negative offset goes back", {0x21, 0x10, 0x00, 0x01, 0x11, 0x04, 0xFF},
+         {{1000 + 256 * 4, 64, false}, {1000 + 255 * 4, 16, false}}},
+        {"a sparse run keeps the position", {0x21, 0x10, 0x00, 0x01, 0x01, 0x08, 0x11, 0x04, 0x10},
+         {{1000 + 256 * 4, 64, false}, {0, 32, true}, {1000 + 272 * 4, 16, false}}},
+        {"8-byte fields", {0x88, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0},
+         {{1000 + (1ull << 32) * 4, (1ull << 32) * 4, false}}},
+        {"a length field of 9 bytes ends the list", {0x21, 0x10, 0x00, 0x01, 0x19, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1},
+         {{1000 + 256 * 4, 64, false}}},
+        {"a field past the end ends the list", {0x21, 0x10, 0x00, 0x01, 0x44, 0x01}, {{1000 + 256 * 4, 64, false}}},
+        {"a run before the volume start ends the list", {0x11, 0x01, 0xF0}, {}},
+        {"a zero length ends the list", {0x11, 0x00, 0x05}, {}},
+        {"nothing", {0x00, 0x21, 0x10, 0x00, 0x01}, {}},
+    };
+    for (const Case& c : cases) {
+        const auto bytes = toBytes(c.bytes);
+        RunList runs;
+        (void)DecodeRuns(ByteView(bytes), 0, bytes.size(), 1000, 4, runs);
+        ASSERT_EQ(runs.size(), c.runs.size()) << c.what;
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            EXPECT_EQ(runs[i].sparse, c.runs[i].sparse) << c.what << " run " << i;
+            EXPECT_EQ(runs[i].length, c.runs[i].length) << c.what << " run " << i;
+            if (!runs[i].sparse) {
+                EXPECT_EQ(runs[i].start, c.runs[i].start) << c.what << " run " << i;
+            }
+        }
+    }
+}
+
+TEST(MftRecordToSector, AcrossSeveralRuns) {
+    const RunList runs{quorlan::Run{1000, 1000, false}, quorlan::Run{0, 100, true}, quorlan::Run{5000, 200, false}};
+    const struct {
+        std::uint64_t record;
+        std::optional<std::uint64_t> sector;
+    } cases[] = {
+        {0, 1000}, {0x105, 1000 + 0x20A}, {499, 1998}, {500, std::nullopt} /* in the sparse run */,
+        {550, 5000}, {649, 5198}, {650, std::nullopt}, {~0ull, std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(MftRecordToSector(runs, c.record, 2), c.sector) << c.record;
+}
+
+TEST(AttributeWalks, NamesSizesAndIndexes) {
+    const std::int64_t stamp = 133'000'000'000'000'000;
+    {   // Win32 and DOS names: the Win32 one; UTF-16 decoded in full.
+        RecordBuilder r;
+        r.fileName(u"PHOTO~1.JPG", 40, 2).fileName(u"Photo \u00e9t\u00e9 \U0001F600.jpg", 41, 1, stamp);
+        const auto bytes = r.bytes();
+        const auto name = FindAnyFileName(ByteView(bytes));
+        ASSERT_TRUE(name.has_value());
+        EXPECT_EQ(name->name, "Photo \xC3\xA9t\xC3\xA9 \xF0\x9F\x98\x80.jpg");
+        EXPECT_EQ(name->parent, 41u);
+        EXPECT_EQ(name->creationTime, stamp);
+        EXPECT_EQ(FindFileName(ByteView(bytes), NameSpace::Dos)->name, "PHOTO~1.JPG");
+    }
+    {   // Only a DOS name; only a POSIX name (as Linux writes them): taken, the POSIX one last.
+        RecordBuilder dos;
+        dos.fileName(u"README.TXT", 5, 2);
+        const auto d = dos.bytes();
+        EXPECT_EQ(FindAnyFileName(ByteView(d))->name, "README.TXT");
+        RecordBuilder posix;
+        posix.fileName(u"notes.txt", 5, 0);
+        const auto p = posix.bytes();
+        EXPECT_EQ(FindAnyFileName(ByteView(p))->name, "notes.txt");
+    }
+    {   // Sizes: resident, non-resident over 4 GiB, named streams skipped.
+        RecordBuilder r;
+        r.resident(0x80, toBytes({1, 2, 3}), u"Zone.Identifier").nonResident(0x80, {0x21, 0x10, 0x00, 0x01}, 5ull << 30);
+        const auto b = r.bytes();
+        EXPECT_EQ(FindDataSize(ByteView(b)), 5ull << 30);
+        RecordBuilder small;
+        small.resident(0x80, toBytes({1, 2, 3, 4, 5}));
+        const auto s = small.bytes();
+        EXPECT_EQ(FindDataSize(ByteView(s)), 5u);
+        const auto none = RecordBuilder().bytes();
+        EXPECT_FALSE(FindDataSize(ByteView(none)).has_value());
+    }
+    {   // The $I30 index allocation and its first cluster; the attribute list's records.
+        RecordBuilder r(1024, 3);
+        r.nonResident(0xA0, {0x11, 0x02, 0x7F}, 8192, u"$SDH").nonResident(0xA0, {0x21, 0x01, 0x00, 0x01}, 4096, u"$I30");
+        r.attributeList({{0x10, 70}, {0x30, 70}, {0x80, 71}, {0x80, 72}});
+        const auto b = r.bytes();
+        EXPECT_NE(FindIndexAllocation(ByteView(b)), 0u);
+        EXPECT_EQ(FirstIndexCluster(ByteView(b)), 256u);
+        std::vector<std::uint32_t> list{70};
+        CollectAttributeListRecords(ByteView(b), list);
+        EXPECT_EQ(list, (std::vector<std::uint32_t>{70, 71, 72}));
+    }
+}
+
+TEST(AttributeWalks, DamagedRecordsAreNeverReadOutOfBounds) {
+    struct Damage {
+        const char* what;
+        std::size_t offset;
+        std::uint32_t value;
+    };
+    // The $FILE_NAME starts at 0x38: its length at 0x3C, value offset at 0x4C, and the value's
+    // name length at 0x38 + 0x18 + 0x40.
+    const Damage damages[] = {
+        {"first attribute beyond the record", 0x14, 0xFFF0},
+        {"attribute length 0", 0x3C, 0},
+        {"attribute length past the record", 0x3C, 0x10000},
+        {"attribute shorter than its header", 0x3C, 8},
+        {"value offset past the attribute", 0x4C, 0x0FFF0018},
+        {"value length past the attribute", 0x48, 0x7FFFFFFF},
+        {"name longer than the value", 0x38 + 0x18 + 0x40, 0x0000FF},
+    };
+    for (const Damage& d : damages) {
+        RecordBuilder r;
+        r.fileName(u"report.txt", 5, 1).nonResident(0x80, {0x21, 0x10, 0x00, 0x01}, 100);
+        r.poke32(d.offset, d.value);
+        const auto b = r.bytes();
+        const ByteView view(b);
+        const auto name = FindAnyFileName(view);  // found or not; never out of bounds
+        if (name) {
+            EXPECT_EQ(name->name, "report.txt") << d.what;
+        }
+        (void)FindDataSize(view);
+        (void)FirstIndexCluster(view);
+        std::vector<std::uint32_t> list{1};
+        CollectAttributeListRecords(view, list);
+    }
+}
+
+TEST(SystemFileNumber, ExactNames) {
+    EXPECT_STREQ(SystemFileNumber("$UpCase"), "10");
+    EXPECT_STREQ(SystemFileNumber("$MFT"), "1");
+    EXPECT_STREQ(SystemFileNumber("$MFTMirror"), "1");
+    EXPECT_STREQ(SystemFileNumber("$mft"), "0");
+    EXPECT_STREQ(SystemFileNumber("report.txt"), "0");
+}
+
+TEST(ScanRows, FileRecordsAndIndexBuffersBecomeRows) {
+    test::DiskBuilder disk(1000);
+    disk.put(100, RecordBuilder(1024, 2).self(64).fileName(u"Old Stuff", 5, 1).protect());
+    disk.put(102, RecordBuilder(1024, 9).self(65).fileName(u"odd.bin", 64, 1).protect());
+    disk.put(104, RecordBuilder(1024, 0).self(66).fileName(u"$UpCase", 5, 1).protect());
+    SectorReader reader(disk.source());
+    RecordTable entries = MakeMftEntryTable();
+    for (const std::uint64_t s : {100u, 102u, 104u}) AddMftEntryRow(reader, s, entries);
+    ASSERT_EQ(entries.RowCount(), 3);
+    EXPECT_EQ(entries.GetCell(0, "type"), "FOLDER");
+    EXPECT_EQ(entries.GetCell(0, "selfMFT"), "64");
+    EXPECT_EQ(entries.GetCell(0, "Deleted"), "1");
+    EXPECT_EQ(entries.GetCell(1, "type"), "File");
+    EXPECT_EQ(entries.GetCell(1, "Deleted"), "") << "flags 9: a file, not deleted";
+    EXPECT_EQ(entries.GetCell(1, "parentMFT"), "64");
+    EXPECT_EQ(entries.GetCell(2, "selfMFT"), "10");
+    EXPECT_EQ(entries.GetCell(2, "Deleted"), "1");
+    EXPECT_EQ(entries.GetCell(2, "Sector"), "104");
+
+    // INDX buffers: the first entry's key names the folder the buffer belongs to.
+    auto indx = [&](std::uint64_t sector, std::uint32_t owner, std::uint32_t allocated) {
+        disk.text(sector, 0, "INDX").u16(sector, 4, 0x28).u16(sector, 6, 9).u32(sector, 0x10, 3);
+        disk.u32(sector, 0x18, 0x40).u32(sector, 0x20, allocated);
+        disk.u32(sector, 0x18 + 0x40 + 0x10, owner);
+    };
+    indx(200, 5, 4096 - 0x18);
+    indx(220, 0, 4096 - 0x18);
+    indx(240, 77, 0x20000);
+    SectorReader again(disk.source());
+    RecordTable refs = MakeMftRefTable();
+    for (const std::uint64_t s : {200u, 220u, 240u}) {
+        std::array<std::byte, kSectorSize> first{};
+        ASSERT_EQ(again.ReadSectors(s, 1, first), 1);
+        (void)AddMftRefRow(again, s, ByteView(first), refs);
+    }
+    ASSERT_EQ(refs.RowCount(), 1) << "no key, and a buffer over 64 KiB, give no row";
+    EXPECT_EQ(refs.GetCell(0, "mftReference"), "5");
+    EXPECT_EQ(refs.GetCell(0, "vcn"), "3");
+    EXPECT_EQ(refs.GetCell(0, "fsNumber"), "4294967295");
+}
+
+TEST(ValidateNtfsBootSector, EitherCopyServes) {
+    auto bootSector = [](test::DiskBuilder& d, std::uint64_t s, std::uint8_t spc, std::uint8_t recordField) {
+        d.ntfsBootSector(s).byte(s, 13, spc).u32(s, 0x30, 4).u32(s, 0x38, 8).byte(s, 0x40, recordField).byte(s, 0x44, 0xF4);
+    };
+    const struct {
+        const char* what;
+        bool firstSigned;
+        std::uint8_t firstSpc, backupSpc;
+        std::uint8_t firstRecord;
+        bool valid;
+        std::uint64_t spc, recordSectors;
+    } cases[] = {
+        {"first copy", true, 8, 8, 0xF6, true, 8, 2},
+        {"first copy unsigned: the backup", false, 8, 8, 0xF6, true, 8, 2},
+        {"3 sectors per cluster: the backup's 8", true, 3, 8, 0xF6, true, 8, 2},
+        {"one cluster of 4 sectors per record", true, 4, 4, 0x01, true, 4, 4},
+        {"three clusters of 4: too large, the backup's 0xF6", true, 4, 4, 0x03, true, 4, 2},
+    };
+    for (const auto& c : cases) {
+        test::DiskBuilder disk(10000);
+        const std::uint64_t start = 1000;
+        const std::uint64_t end = 9000;
+        bootSector(disk, start, c.firstSpc, c.firstRecord);
+        bootSector(disk, end - 1, c.backupSpc, 0xF6);
+        if (!c.firstSigned) disk.signature(start, 0, 0);
+        // $MFT at cluster 4 and its mirror at cluster 8, for each cluster size used.
+        for (const std::uint64_t spc : {std::uint64_t{4}, std::uint64_t{8}}) {
+            disk.text(start + 4 * spc, 0, "FILE").text(start + 8 * spc, 0, "FILE");
+        }
+        SectorReader reader(disk.source());
+        const auto p = ValidateNtfsBootSector(reader, start, end);
+        ASSERT_EQ(p.has_value(), c.valid) << c.what;
+        EXPECT_EQ(p->sectorsPerCluster, c.spc) << c.what;
+        EXPECT_EQ(p->recordSectors, c.recordSectors) << c.what;
+        EXPECT_EQ(p->mftSector, start + 4 * c.spc) << c.what;
+        EXPECT_EQ(p->mirrorSector, start + 8 * c.spc) << c.what;
+        EXPECT_EQ(p->indexBufferSectors, 8u) << c.what;
+    }
+    test::DiskBuilder nothing(10000);
+    SectorReader reader(nothing.source());
+    EXPECT_FALSE(ValidateNtfsBootSector(reader, 1000, 9000).has_value());
+}
+
+}  // namespace
+}  // namespace quorlan
