@@ -362,7 +362,7 @@ int cmdSearch(const Options& opt) {
     } else {
         printTreeText(state, files, opt.files);
     }
-    if (result.nothingFound) std::cerr << "quorlan-cli: " << kMsgStandardNotPossible << "\n";
+    if (progress.notPossible()) std::cerr << "quorlan-cli: " << kMsgStandardNotPossible << "\n";
     if (const auto bad = reader.unreadableSectors(); bad > 0) {
         std::cerr << "quorlan-cli: " << bad << " sector(s) could not be read\n";
     }

@@ -45,6 +45,8 @@ public:
         clearLineLocked();
         std::fprintf(stderr, "quorlan-cli: %.*s\n", static_cast<int>(text.size()), text.data());
     }
+    void standardSearchNotPossible() override { m_notPossible = true; }
+    [[nodiscard]] bool notPossible() const { return m_notPossible; }
     // Clears the live line before the result is printed.
     void finish() {
         const std::lock_guard lock(m_mutex);
@@ -75,6 +77,7 @@ private:
     }
 
     const bool m_live;
+    std::atomic<bool> m_notPossible{false};
     std::mutex m_mutex;
     std::string m_label;
     std::string m_status;

@@ -26,10 +26,13 @@ public:
     virtual void guidance(std::string_view /*text*/) {}
     // A message the front end shows the user (an error box in the window); never waited for.
     virtual void message(std::string_view /*text*/) {}
+    // A Standard Search found nothing it can show (no folder, or on NTFS no file): the front end
+    // explains that the Advance Search is the way on.
+    virtual void standardSearchNotPossible() {}
 };
 
 // An observer that ignores everything, for tests and for calls that report nothing.
-class NullObserver final : public SearchObserver {
+class NullObserver : public SearchObserver {
 public:
     void beginPhase(std::string_view, std::uint64_t) override {}
     void setDone(std::uint64_t) override {}

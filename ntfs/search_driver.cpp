@@ -119,6 +119,7 @@ SearchResult RunSearch(const SearchRequest& request, SectorReader& reader, Recov
     state.tables.propertyList.ResetColumns(FileListColumns());
     observer.guidance(result.outcome == SearchOutcome::Stopped ? kGuidanceStopped : kGuidanceResults);
     result.nothingFound = !state.model.found || (request.partType == "NTFS" && result.fileCount < 1);
+    if (result.nothingFound) observer.standardSearchNotPossible();
     return result;
 }
 

@@ -20,3 +20,6 @@ echo "== Its partitions"
 echo
 echo "== Standard Search of partition 1 (FAT32): the recovered folders and their files"
 "$cli" search "$image" --partition 1 --files
+echo
+echo "== Standard Search of partition 2 (NTFS)"
+"$cli" search "$image" --partition 2 --files

@@ -120,13 +120,17 @@ TEST(NtfsStandardSearch, WithoutAValidBootSectorNothingIsFound) {
     test::DiskBuilder disk(2000);
     SectorReader reader(disk.source());
     RecoveryState state;
-    NullObserver quiet;
+    struct Told final : NullObserver {
+        void standardSearchNotPossible() override { told = true; }
+        bool told = false;
+    } observer;
     SearchRequest request;
     request.partType = "NTFS";
     request.rangeStart = kStart;
     request.rangeEnd = 1900;
-    const SearchResult result = RunSearch(request, reader, state, RunContext{quiet, {}});
+    const SearchResult result = RunSearch(request, reader, state, RunContext{observer, {}});
     EXPECT_TRUE(result.nothingFound);
+    EXPECT_TRUE(observer.told);
     EXPECT_EQ(result.fileCount, 0u);
 }
 
