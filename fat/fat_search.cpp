@@ -135,43 +135,14 @@ void BuildFatResultTree(ResultModel& model, RecordTable& table, SectorReader& re
     const bool showProgress = variant != TreeVariant::ChosenFileSystem;
     observer.beginPhase("Completed ", 100);
     std::uint64_t shown = 0;
-    std::size_t k = 0;
-    auto placeLevels = [&] {
-        for (; k < model.nodes.size(); ++k) {
-            AddChildFolders(model, model.nodes[k].self, table, model.nodes[k].item);
-            if (showProgress) {
-                const std::uint64_t percent = (k + 1) * 100 / model.nodes.size();
-                if (percent > shown) {
-                    shown = percent;
-                    observer.setDone(percent);
-                }
-            }
+    PlaceFolderLevels(model, table, false, [&](std::size_t k) {
+        if (!showProgress) return;
+        const std::uint64_t percent = k * 100 / model.nodes.size();
+        if (percent > shown) {
+            shown = percent;
+            observer.setDone(percent);
         }
-    };
-    placeLevels();
-    // Folders whose parents form a cycle are reached from no level; each such row goes under
-    // "QLN_Miscellaneous" (the root if there is none), and its sub-folders follow it.
-    TreeItem* miscItem = root;
-    for (const FolderNode& n : model.nodes) {
-        if (n.self == kOrphanNumber) miscItem = n.item;
-    }
-    for (int guard = table.RowCount(); table.RowCount() > 0 && guard >= 0; --guard) {
-        const int r = 0;
-        if (table.GetCell(r, "Type") != "FOLDER") {
-            table.DeleteRow(r);
-            continue;
-        }
-        std::string name = table.GetCell(r, "Name");
-        if (name.empty()) name = model.NextDirName();
-        const std::uint32_t self = table.GetU32(r, "self");
-        const auto date = table.GetU64(r, "date");
-        const auto time = table.GetU64(r, "time");
-        const bool deleted = table.GetCell(r, "Deleted") == "1";
-        table.DeleteRow(r);
-        model.found = true;
-        model.AddFolderNode(miscItem, name, self, date, time, kOrphanNumber, deleted);
-        placeLevels();
-    }
+    });
     if (variant != TreeVariant::ChosenFileSystem) {
         table.DeleteAllRows();
         for (FolderNode& n : model.nodes) {

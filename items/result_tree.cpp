@@ -126,6 +126,41 @@ void AddChildFolders(ResultModel& model, std::uint32_t P, RecordTable& table, Tr
     }
 }
 
+void PlaceFolderLevels(ResultModel& model, RecordTable& table, bool skipRepeatedSelf,
+                       const std::function<void(std::size_t)>& afterNode) {
+    std::size_t k = 0;
+    auto placeLevels = [&] {
+        for (; k < model.nodes.size(); ++k) {
+            if (!(skipRepeatedSelf && k > 0 && model.nodes[k].self == model.nodes[k - 1].self)) {
+                AddChildFolders(model, model.nodes[k].self, table, model.nodes[k].item);
+            }
+            if (afterNode) afterNode(k + 1);
+        }
+    };
+    placeLevels();
+    TreeItem* miscItem = model.tree.root();
+    for (const FolderNode& n : model.nodes) {
+        if (n.self == kOrphanNumber) miscItem = n.item;
+    }
+    // Each round takes one row away, so this ends.
+    while (table.RowCount() > 0) {
+        if (table.GetCell(0, "Type") != "FOLDER") {
+            table.DeleteRow(0);
+            continue;
+        }
+        std::string name = table.GetCell(0, "Name");
+        if (name.empty()) name = model.NextDirName();
+        const std::uint32_t self = table.GetU32(0, "self");
+        const auto date = static_cast<std::uint64_t>(table.GetI64(0, "date"));
+        const auto time = static_cast<std::uint64_t>(table.GetI64(0, "time"));
+        const bool deleted = table.GetCell(0, "Deleted") == "1";
+        table.DeleteRow(0);
+        model.found = true;
+        model.AddFolderNode(miscItem, name, self, date, time, kOrphanNumber, deleted);
+        placeLevels();
+    }
+}
+
 void ReparentLostFolders(RecordTable& table, FolderNumbering numbering, const std::function<void(int, int)>& progress) {
     const int n = table.RowCount();
     const std::uint64_t root = numbering == FolderNumbering::Fat ? 0 : 5;

@@ -116,6 +116,15 @@ private:
 // whose "parent" is parentSelf, and deletes those rows. Children enter in descending row order.
 void AddChildFolders(ResultModel& model, std::uint32_t parentSelf, RecordTable& entryTable, TreeItem* parentItem);
 
+// Adds the sub-folders of every node, level by level (nodes added while it runs included), from
+// the folder table sorted by "parent", consuming the rows it places. Rows that no level
+// reaches (folders whose parents form a cycle) then go under "QLN_Miscellaneous" (the root item
+// when there is none), each followed by its own sub-folders, instead of being lost. With
+// skipRepeatedSelf a node with the same number as the one before it is passed over (its
+// children went to that one). afterNode(k) is called after the k-th node (from 1).
+void PlaceFolderLevels(ResultModel& model, RecordTable& folderTable, bool skipRepeatedSelf,
+                       const std::function<void(std::size_t k)>& afterNode);
+
 // Gives every row whose parent is no row's "self" the parent 268435455, so that it shows under
 // "QLN_Miscellaneous". The table must be sorted by "self". Rows whose parent is the root (0 for
 // FAT, 5 for NTFS) keep it. progress(i, n) is called per row.

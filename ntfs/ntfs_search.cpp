@@ -46,40 +46,14 @@ void BuildNtfsResultTree(ResultModel& model, RecordTable& table, SearchObserver&
 
     observer.beginPhase("Completed ", 100);
     std::uint64_t shown = 0;
-    std::size_t k = 0;
-    auto placeLevels = [&] {
-        for (; k < model.nodes.size(); ++k) {
-            // A node with the same number as the one just handled has no children left to take.
-            if (k > 0 && model.nodes[k].self == model.nodes[k - 1].self) continue;
-            AddChildFolders(model, model.nodes[k].self, table, model.nodes[k].item);
-            const std::uint64_t percent = (k + 1) * 100 / model.nodes.size();
-            if (percent > shown) {
-                shown = percent;
-                observer.status("Currently Enumerating " + std::to_string(k + 1) + " / " + std::to_string(rowCount));
-                observer.setDone(percent);
-            }
+    PlaceFolderLevels(model, table, true, [&](std::size_t k) {
+        const std::uint64_t percent = k * 100 / model.nodes.size();
+        if (percent > shown) {
+            shown = percent;
+            observer.status("Currently Enumerating " + std::to_string(k) + " / " + std::to_string(rowCount));
+            observer.setDone(percent);
         }
-    };
-    placeLevels();
-    TreeItem* miscItem = root;
-    for (const FolderNode& n : model.nodes) {
-        if (n.self == kOrphanNumber) miscItem = n.item;
-    }
-    for (int guard = table.RowCount(); table.RowCount() > 0 && guard >= 0; --guard) {
-        if (table.GetCell(0, "Type") != "FOLDER") {
-            table.DeleteRow(0);
-            continue;
-        }
-        const std::string name = table.GetCell(0, "Name");
-        const std::uint32_t self = table.GetU32(0, "self");
-        const auto date = static_cast<std::uint64_t>(table.GetI64(0, "date"));
-        const bool deleted = table.GetCell(0, "Deleted") == "1";
-        table.DeleteRow(0);
-        model.found = true;
-        model.AddFolderNode(miscItem, name.empty() ? model.NextDirName() : name, self, date, 0, kOrphanNumber,
-                            deleted);
-        placeLevels();
-    }
+    });
     if (consume) table.DeleteAllRows();
     for (FolderNode& n : model.nodes) {
         n.expanded = true;
