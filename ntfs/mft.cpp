@@ -10,19 +10,27 @@ namespace quorlan {
 namespace {
 
 constexpr std::size_t kMaxAttributeListBytes = 1 << 20;
+constexpr std::size_t kMaxListedRecords = 68;
 
-// The base records named by the $ATTRIBUTE_LIST entries of unnamed $DATA, resident or not.
-std::vector<std::uint32_t> dataExtensionRecords(SectorReader& reader, ByteView record, const NtfsVolumeParams& p) {
-    std::vector<std::uint32_t> refs;
+struct ListEntry {
+    std::uint32_t type;
+    std::uint8_t nameLength;
+    std::uint32_t base;
+};
+
+// The entries of the record's $ATTRIBUTE_LIST, resident or not (a file with many runs keeps a
+// long list outside its record).
+std::vector<ListEntry> attributeListEntries(SectorReader& reader, ByteView record, const NtfsVolumeParams& p) {
+    std::vector<ListEntry> entries;
     const auto pos = FindAttribute(record, kAttrAttributeList, false);
-    if (!pos) return refs;
+    if (!pos) return entries;
     std::vector<std::byte> data;
     ByteView list;
     if (record.u8(*pos + 0x08) == 0) {
         const auto length = record.u32le(*pos + 0x04).value_or(0);
         const auto valueLength = record.u32le(*pos + 0x10).value_or(0);
         const auto valueOffset = record.u16le(*pos + 0x14).value_or(0);
-        if (std::uint64_t{valueOffset} + valueLength > length) return refs;
+        if (std::uint64_t{valueOffset} + valueLength > length) return entries;
         list = record.sub(*pos + valueOffset, valueLength);
     } else {
         const std::uint64_t size = std::min<std::uint64_t>(record.u64le(*pos + 0x30).value_or(0), kMaxAttributeListBytes);
@@ -40,12 +48,19 @@ std::vector<std::uint32_t> dataExtensionRecords(SectorReader& reader, ByteView r
         const std::uint32_t type = list.u32le_unchecked(at);
         const std::uint16_t entryLength = list.u16le_unchecked(at + 0x04);
         if (type == 0 || type == kAttrEnd || entryLength < 0x1A) break;
-        const auto nameLength = list.u8(at + 0x06).value_or(0);
-        const auto base = list.u32le(at + 0x10);
-        if (type == kAttrData && nameLength == 0 && base && std::find(refs.begin(), refs.end(), *base) == refs.end()) {
-            refs.push_back(*base);
-        }
+        entries.push_back({type, list.u8(at + 0x06).value_or(0), list.u32le_unchecked(at + 0x10)});
         at += entryLength;
+    }
+    return entries;
+}
+
+// The base records named by the $ATTRIBUTE_LIST entries of unnamed $DATA, in list order.
+std::vector<std::uint32_t> dataExtensionRecords(SectorReader& reader, ByteView record, const NtfsVolumeParams& p) {
+    std::vector<std::uint32_t> refs;
+    for (const ListEntry& e : attributeListEntries(reader, record, p)) {
+        if (e.type == kAttrData && e.nameLength == 0 && std::find(refs.begin(), refs.end(), e.base) == refs.end()) {
+            refs.push_back(e.base);
+        }
     }
     return refs;
 }
@@ -155,9 +170,19 @@ MftWalkCounts WalkMft(SectorReader& reader, const NtfsVolumeParams& p, const Run
                 if (!ByteView(bytes).matches(0, "FILE")) continue;
                 ApplyFixup(bytes);
                 const ByteView record(bytes);
+                // An extension record holds attributes of the base record it names; it is no
+                // file of its own.
+                if ((record.u64le(kRecordBaseReference).value_or(0) & 0xFFFFFFFFFFFFull) != 0) continue;
                 const auto r = static_cast<std::uint32_t>(slot);
                 std::vector<std::uint32_t> list{r};
                 CollectAttributeListRecords(record, list);
+                if (list.size() == 1 && FindAttribute(record, kAttrAttributeList, false)) {
+                    // A list kept outside the record.
+                    for (const ListEntry& e : attributeListEntries(reader, record, p)) {
+                        if (list.size() >= kMaxListedRecords) break;
+                        if (std::find(list.begin(), list.end(), e.base) == list.end()) list.push_back(e.base);
+                    }
+                }
                 std::vector<std::optional<std::vector<std::byte>>> extensions(list.size());
                 auto recordAt = [&](std::size_t k) -> std::optional<ByteView> {
                     if (k == 0) return record;

@@ -21,6 +21,7 @@ inline constexpr std::uint32_t kAttrEnd = 0xFFFFFFFF;
 // FILE record header fields.
 inline constexpr std::size_t kRecordFirstAttribute = 0x14;  // u16
 inline constexpr std::size_t kRecordFlags = 0x16;           // u16: 0 deleted file, 1 file, 2 deleted folder, 3 folder
+inline constexpr std::size_t kRecordBaseReference = 0x20;   // u64: 0 in a base record
 inline constexpr std::size_t kRecordSelfNumber = 0x2C;      // u32
 
 // $FILE_NAME namespaces, in the order names are looked for. A name only in the POSIX namespace

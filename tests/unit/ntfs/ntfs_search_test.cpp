@@ -19,7 +19,7 @@ constexpr std::uint64_t kStart = 100;  // volume start; one sector per cluster
 constexpr std::int64_t kStamp = 133'000'000'000'000'000;
 
 // A $MFT in two runs: records 0-7 at clusters 20-35, records 8-15 at clusters 200-215.
-//   0 $MFT, 5 ".", 3 a slot of zeros, 8 Photos/, 9 Photos/a.jpg (its $DATA in record 10),
+//   0 $MFT, 5 ".", 3 a slot of zeros, 8 Photos/, 9 Photos/a.jpg (its $DATA in extension 10),
 //   11 a deleted file whose parent (12) is a file, 13 a deleted folder Old/ with 14 inside,
 //   15 a folder that names itself as parent.
 struct Volume {
@@ -36,7 +36,9 @@ struct Volume {
         record(5, std::move(RecordBuilder(1024, 3).fileName(u".", 5, 3, kStamp)));
         record(8, std::move(RecordBuilder(1024, 3).fileName(u"Photos", 5, 1, kStamp)));
         record(9, std::move(RecordBuilder(1024, 1).fileName(u"a.jpg", 8, 1, kStamp).attributeList({{0x30, 9}, {0x80, 10}})));
-        record(10, std::move(RecordBuilder(1024, 1).nonResident(0x80, {0x21, 0x40, 0x00, 0x04}, 123456)));
+        // An extension record of 9: it carries a copy of the name but is no file of its own.
+        record(10, std::move(RecordBuilder(1024, 1).poke32(0x20, 9).fileName(u"a.jpg", 8, 1, kStamp)
+                                 .nonResident(0x80, {0x21, 0x40, 0x00, 0x04}, 123456)));
         record(11, std::move(RecordBuilder(1024, 0).fileName(u"lost.txt", 12, 1, kStamp).resident(0x80, {std::byte{1}})));
         record(12, std::move(RecordBuilder(1024, 1).fileName(u"not-a-folder.bin", 5, 1, kStamp)));
         record(13, std::move(RecordBuilder(1024, 2).fileName(u"Old", 5, 1, kStamp)));
