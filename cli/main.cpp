@@ -355,10 +355,13 @@ int cmdSearch(const Options& opt) {
     const SearchResult result = search.get();
     std::signal(SIGINT, SIG_DFL);
 
-    const std::vector<FileOut> files = listEverything(state, reader);
+    // Listing names FAT sub-folders from their directory entries, so the tree is listed even
+    // when only folders are printed; NTFS folders carry their names already.
+    const bool listFiles = opt.files || state.params.isFat();
+    const std::vector<FileOut> files = listFiles ? listEverything(state, reader) : std::vector<FileOut>{};
     progress.finish();
     if (opt.json) {
-        printTreeJson(state, files);
+        printTreeJson(state, opt.files ? files : std::vector<FileOut>{});
     } else {
         printTreeText(state, files, opt.files);
     }

@@ -12,7 +12,7 @@ namespace {
 struct TypeRow {
     const char* description;
     const char* chainDescription;  // differs for folders read through a cluster chain
-    std::vector<const char*> suffixes;
+    std::vector<std::string_view> suffixes;
 };
 
 const std::vector<TypeRow>& typeTable() {
@@ -121,7 +121,7 @@ std::string upper(std::string text) {
 
 std::string FileTypeOf(std::string_view name, FolderSource source) {
     for (const TypeRow& row : typeTable()) {
-        for (const char* suffix : row.suffixes) {
+        for (const std::string_view suffix : row.suffixes) {
             if (name.ends_with(suffix)) {
                 return source == FolderSource::ClusterChain && row.chainDescription != nullptr ? row.chainDescription
                                                                                              : row.description;

@@ -89,13 +89,22 @@ RunList runsFromRecordZero(SectorReader& reader, const NtfsVolumeParams& p, std:
     return runs;
 }
 
-void setCommonCells(RecordTable& t, int r, std::uint64_t sector, std::uint32_t self, const FileNameInfo& name,
-                    bool deleted) {
-    t.SetNumber(r, "sector", sector);
-    t.SetNumber(r, "self", self);
-    t.SetNumber(r, "parent", name.parent);
-    t.SetSignedNumber(r, "date", name.creationTime);
-    if (deleted) t.SetCell(r, "Deleted", "1");
+// The entry-table columns written for every row, looked up once.
+struct EntryColumns {
+    explicit EntryColumns(const RecordTable& t)
+        : sector(t.ColumnIndex("sector")), self(t.ColumnIndex("self")), parent(t.ColumnIndex("parent")),
+          date(t.ColumnIndex("date")), size(t.ColumnIndex("size")), type(t.ColumnIndex("Type")),
+          deleted(t.ColumnIndex("Deleted")) {}
+    int sector, self, parent, date, size, type, deleted;
+};
+
+void setCommonCells(RecordTable& t, const EntryColumns& c, int r, std::uint64_t sector, std::uint32_t self,
+                    const FileNameInfo& name, bool deleted) {
+    t.SetNumber(r, c.sector, sector);
+    t.SetNumber(r, c.self, self);
+    t.SetNumber(r, c.parent, name.parent);
+    t.SetCell(r, c.date, std::to_string(name.creationTime));
+    if (deleted) t.SetCell(r, c.deleted, "1");
 }
 
 }  // namespace
@@ -144,6 +153,8 @@ MftWalkCounts WalkMft(SectorReader& reader, const NtfsVolumeParams& p, const Run
 
     std::uint64_t total = 0;
     for (const Run& run : mftRuns) total += run.length;
+    const EntryColumns folderColumns(folderTable);
+    const EntryColumns fileColumns(fileTable);
     observer.beginPhase("Completed ", total);
 
     // Records are read 1 MiB at a time; a record whose name or size lies in an extension record
@@ -204,9 +215,9 @@ MftWalkCounts WalkMft(SectorReader& reader, const NtfsVolumeParams& p, const Run
                 const std::uint64_t recordSector = sector + i * recordSectors;
                 if (flags == 3 || flags == 2) {
                     const int row = folderTable.AppendRow(name->name);
-                    setCommonCells(folderTable, row, recordSector, r, *name, flags == 2);
-                    folderTable.SetCell(row, "size", "0");
-                    folderTable.SetCell(row, "Type", "FOLDER");
+                    setCommonCells(folderTable, folderColumns, row, recordSector, r, *name, flags == 2);
+                    folderTable.SetCell(row, folderColumns.size, "0");
+                    folderTable.SetCell(row, folderColumns.type, "FOLDER");
                     ++counts.folders;
                 } else {
                     std::uint64_t size = 0;
@@ -219,9 +230,9 @@ MftWalkCounts WalkMft(SectorReader& reader, const NtfsVolumeParams& p, const Run
                         }
                     }
                     const int row = fileTable.AppendRow(name->name);
-                    setCommonCells(fileTable, row, recordSector, r, *name, flags == 0);
-                    fileTable.SetNumber(row, "size", size);
-                    fileTable.SetCell(row, "Type", "FILE");
+                    setCommonCells(fileTable, fileColumns, row, recordSector, r, *name, flags == 0);
+                    fileTable.SetNumber(row, fileColumns.size, size);
+                    fileTable.SetCell(row, fileColumns.type, "FILE");
                     ++counts.files;
                 }
             }

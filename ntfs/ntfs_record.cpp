@@ -1,6 +1,7 @@
 #include "ntfs/ntfs_record.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "core/unicode.h"
@@ -105,7 +106,17 @@ std::optional<FileNameInfo> FindFileName(ByteView record, NameSpace ns) {
 }
 
 std::optional<FileNameInfo> FindAnyFileName(ByteView record) {
+    // One walk: the first name of each namespace, then the best by kNameSpaceOrder.
+    std::array<std::optional<std::size_t>, 4> firstOf{};
+    forEachAttribute(record, [&](std::size_t pos, std::uint32_t type, std::size_t) {
+        if (type != kAttrFileName || record.u8(pos + kAttrNameLength) != 0) return true;
+        const auto length = record.u32le(pos + 0x04).value_or(0);
+        const auto ns = residentValue(record, pos, length).u8(0x41);
+        if (ns && *ns < firstOf.size() && !firstOf[*ns]) firstOf[*ns] = pos;
+        return true;
+    });
     for (const NameSpace ns : kNameSpaceOrder) {
+        if (!firstOf[static_cast<std::size_t>(ns)]) continue;
         if (auto info = FindFileName(record, ns)) return info;
     }
     return std::nullopt;

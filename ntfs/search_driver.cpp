@@ -2,6 +2,7 @@
 
 #include "fat/fat_listing.h"
 #include "fat/fat_search.h"
+#include "core/text.h"
 #include "items/file_types.h"
 #include "ntfs/mft.h"
 #include "ntfs/ntfs_search.h"
@@ -171,18 +172,21 @@ std::vector<ListedRow> ListFolder(RecoveryState& state, SectorReader& reader, Tr
 
     if (ntfs) {
         const RecordTable& table = state.tables.ntfsEntryTable;
+        const int name = table.ColumnIndex("Name"), size = table.ColumnIndex("size"), date = table.ColumnIndex("date");
+        const int sector = table.ColumnIndex("sector"), self = table.ColumnIndex("self");
+        const int deleted = table.ColumnIndex("Deleted");
         for (const int r : state.NtfsFilesOf(F)) {
             ListedRow row;
-            row.name = table.GetCell(r, "Name");
+            row.name = table.GetCell(r, name);
             row.type = FileTypeOf(row.name, FolderSource::DirectRegion);
-            row.size = table.GetCell(r, "size");
-            const std::int64_t stamp = table.GetI64(r, "date");
+            row.size = table.GetCell(r, size);
+            const std::int64_t stamp = parseDecimalI64(table.GetCell(r, date));
             row.date = NtfsDateText(stamp);
             row.time = NtfsTimeText(stamp);
-            row.debug1 = table.GetCell(r, "sector");
+            row.debug1 = table.GetCell(r, sector);
             row.debug2 = std::to_string(F);
-            row.debug3 = table.GetCell(r, "self");
-            row.deleted = table.GetCell(r, "Deleted") == "1" || parentDeleted;
+            row.debug3 = table.GetCell(r, self);
+            row.deleted = table.GetCell(r, deleted) == "1" || parentDeleted;
             rows.push_back(std::move(row));
         }
     } else if (F != kOrphanNumber && params.isFat()) {
@@ -206,17 +210,16 @@ std::vector<ListedRow> ListFolder(RecoveryState& state, SectorReader& reader, Tr
         }
     }
 
+    // The file-list columns, in order: Name, Type, Size, Date, Time, Debug Info 1 to 3.
     RecordTable& list = state.tables.propertyList;
     list.ResetColumns(FileListColumns());
     for (const ListedRow& row : rows) {
         const int r = list.AppendRow(row.name);
-        list.SetCell(r, "Type", row.type);
-        list.SetCell(r, "Size", row.size);
-        list.SetCell(r, "Date", row.date);
-        list.SetCell(r, "Time", row.time);
-        list.SetCell(r, "Debug Info 1", row.debug1);
-        list.SetCell(r, "Debug Info 2", row.debug2);
-        list.SetCell(r, "Debug Info 3", row.debug3);
+        int c = 1;
+        for (const std::string* cell : {&row.type, &row.size, &row.date, &row.time, &row.debug1, &row.debug2,
+                                        &row.debug3}) {
+            list.SetCell(r, c++, *cell);
+        }
     }
     return rows;
 }
