@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tests/support/process.h"
+#include "tests/support/search_listing.h"
 #include "tests/support/temp_dir.h"
 
 namespace quorlan {
@@ -26,30 +27,9 @@ using test::shellQuote;
 
 std::string fixture(const std::string& name) { return std::string(QUORLAN_FIXTURE_DIR) + "/" + name; }
 
-// A folder or file as one of the two tools lists it. date and time are in the program's form
-// ("06-MAY-2024", "12:30") and empty for folders.
-struct Item {
-    std::string path;
-    bool folder = false;
-    bool deleted = false;
-    std::uint64_t size = 0;
-    std::string date;
-    std::string time;
-};
-
-std::ostream& operator<<(std::ostream& os, const Item& i) {
-    return os << (i.folder ? "folder " : "file ") << '"' << i.path << '"' << (i.deleted ? " deleted" : "")
-              << (i.folder ? "" : " size " + std::to_string(i.size) + " " + i.date + " " + i.time);
-}
-
-std::vector<std::string> split(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    std::string part;
-    std::istringstream in(text);
-    while (std::getline(in, part, separator)) parts.push_back(part);
-    if (!text.empty() && text.back() == separator) parts.emplace_back();
-    return parts;
-}
+using Item = test::ListedItem;
+using test::quorlanItems;
+using test::split;
 
 std::string lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -95,29 +75,6 @@ std::vector<Item> flsItems(const std::string& image, std::uint64_t start) {
         if (!item.folder) std::tie(item.date, item.time) = programDate(fields[2]);
         if (item.folder) item.size = 0;  // fls gives a folder the size of its clusters
         items.push_back(item);
-    }
-    return items;
-}
-
-// What `quorlan-cli search IMAGE --partition 1 --files --json` lists, via jq as TSV rows.
-std::vector<Item> quorlanItems(const std::string& image) {
-    test::TempDir dir;
-    const std::string json = (dir / "search.json").string();
-    const auto result = runCommand(
-        shellQuote(QUORLAN_CLI) + " search " + shellQuote(image) + " --partition 1 --files --json > " +
-        shellQuote(json) + " && jq -r '(.folders[] | [\"d\", .path, .deleted, 0, \"\", \"\"]), " +
-        "(.files[] | [\"f\", .path, .deleted, .size, (.date // \"\"), (.time // \"\")]) | @tsv' " + shellQuote(json));
-    EXPECT_EQ(result.exitCode, 0) << "search of " << image << " failed: " << result.err;
-    std::vector<Item> items;
-    std::istringstream lines(result.out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        const auto f = split(line, '\t');
-        if (f.size() != 6) {
-            ADD_FAILURE() << "unexpected jq row: " << line;
-            continue;
-        }
-        items.push_back({f[1], f[0] == "d", f[2] == "true", std::stoull(f[3]), f[4], f[5]});
     }
     return items;
 }

@@ -1,0 +1,31 @@
+# Timing helpers shared by the bench scripts; sourced, not run. The caller sets $runs (how many
+# timed runs) and $cache (where hyperfine's results go).
+
+# warm COMMAND: one untimed run, which also fills the page cache with the image.
+warm() {
+    bash -c "$1" || { echo "failed: $1" >&2; exit 1; }
+}
+
+# build_cli: builds quorlan-cli with the release preset and sets $cli to it.
+build_cli() {
+    (cd "$root" && cmake --preset release >/dev/null && cmake --build --preset release --target quorlan-cli >/dev/null)
+    cli=$root/build/release/cli/quorlan-cli
+}
+
+# mean_seconds NAME COMMAND: runs COMMAND $runs times, prints the mean in seconds.
+mean_seconds() {
+    local name=$1 command=$2
+    if command -v hyperfine >/dev/null && command -v jq >/dev/null; then
+        hyperfine --style none --runs "$runs" --export-json "$cache/$name.json" "$command" >&2
+        jq -r '.results[0].mean' "$cache/$name.json"
+        return
+    fi
+    local total=0 t0 t1 i
+    for ((i = 0; i < runs; i++)); do
+        t0=$(date +%s.%N)
+        bash -c "$command"
+        t1=$(date +%s.%N)
+        total=$(awk -v a="$total" -v b="$t0" -v c="$t1" 'BEGIN { printf "%.6f", a + c - b }')
+    done
+    awk -v t="$total" -v n="$runs" 'BEGIN { printf "%.6f\n", t / n }'
+}
