@@ -252,15 +252,11 @@ struct FileOut {
 // that each folder has its directory-entry name before its children are read.
 std::vector<FileOut> listEverything(RecoveryState& state, SectorReader& reader) {
     std::vector<FileOut> files;
-    std::vector<TreeItem*> pending{state.model.tree.root()};
-    while (!pending.empty()) {
-        TreeItem* item = pending.back();
-        pending.pop_back();
+    ResultTree::ForEach(state.model.tree.root(), [&](TreeItem* item) {
         for (ListedRow& row : ListFolder(state, reader, item, ListVariant::Worker)) {
             if (!row.isFolder) files.push_back({item, std::move(row)});
         }
-        for (auto it = item->children.rbegin(); it != item->children.rend(); ++it) pending.push_back(it->get());
-    }
+    });
     return files;
 }
 
@@ -302,19 +298,15 @@ void printTreeText(RecoveryState& state, const std::vector<FileOut>& files, bool
 
 void printTreeJson(RecoveryState& state, const std::vector<FileOut>& files) {
     JsonArray folders;
-    std::vector<const TreeItem*> pending;
-    const TreeItem* root = state.model.tree.root();
-    for (auto it = root->children.rbegin(); it != root->children.rend(); ++it) pending.push_back(it->get());
-    while (!pending.empty()) {
-        const TreeItem* item = pending.back();
-        pending.pop_back();
+    TreeItem* root = state.model.tree.root();
+    ResultTree::ForEach(root, [&](TreeItem* item) {
+        if (item == root) return;
         const FolderNode* node = state.model.FindFolderNode(item);
         folders.push(JsonObject()
                          .add("path", ResultTree::GetItemPath(item, "/"))
                          .add("deleted", node != nullptr && node->deleted)
                          .str());
-        for (auto it = item->children.rbegin(); it != item->children.rend(); ++it) pending.push_back(it->get());
-    }
+    });
     JsonArray fileArray;
     for (const FileOut& f : files) {
         fileArray.push(JsonObject()
