@@ -16,6 +16,8 @@
 #include "disks/disk_inventory.h"
 #include "disks/partition_table.h"
 #include "disks/session.h"
+#include "log/recovery_log.h"
+#include "ntfs/save_driver.h"
 
 namespace {
 
@@ -35,10 +37,19 @@ constexpr const char* kUsage =
     "  disks [--json]                         list the removable disks with their details\n"
     "  disk <image-or-device> [--json]        show the details of one disk or disk image\n"
     "  partitions <image-or-device> [--json]  list the partitions of a disk or disk image\n"
-    "  search <image-or-device> --partition N [--files] [--json]\n"
+    "  search <image-or-device> --partition N [--files] [--json] [--save-log FILE]\n"
     "                                         Standard Search of partition N (1-based); prints the\n"
     "                                         recovered folders, with --files their files too;\n"
-    "                                         Ctrl-C stops the search and prints what was found\n"
+    "                                         Ctrl-C stops the search and prints what was found;\n"
+    "                                         --save-log stores the result in a recovery log\n"
+    "  search <image-or-device> --load-log FILE [--files] [--json]\n"
+    "                                         shows the result stored in a recovery log of the disk\n"
+    "  save <image-or-device> (--partition N | --load-log FILE) --to DIR\n"
+    "       [--all | PATH ...] [--on-collision rename|overwrite|skip]\n"
+    "                                         saves the named folders and files (paths as 'search'\n"
+    "                                         prints them) or, with --all, everything into DIR;\n"
+    "                                         an existing file of the same name is kept and the new\n"
+    "                                         one renamed unless --on-collision says otherwise\n"
     "\n"
     "exit codes: 0 done, 1 failed, 2 usage error, 3 stopped with a partial result\n";
 
@@ -57,7 +68,35 @@ struct Options {
     bool json = false;
     bool files = false;
     std::optional<std::size_t> partition;  // 1-based
+    std::string saveLog;
+    std::string loadLog;
+    std::string to;
+    bool all = false;
+    std::optional<CollisionAnswer> collision;
 };
+
+// The value of an option given as "--name VALUE" or "--name=VALUE".
+bool optionValue(int argc, char** argv, int& i, std::string_view name, std::string& value, std::string& error) {
+    const std::string_view arg = argv[i];
+    if (arg == name) {
+        if (i + 1 >= argc) {
+            error = std::string(name) + " needs a value";
+            return false;
+        }
+        value = argv[++i];
+    } else {
+        value = std::string(arg.substr(name.size() + 1));
+    }
+    if (value.empty()) {
+        error = std::string(name) + " needs a value";
+        return false;
+    }
+    return true;
+}
+
+bool isOption(std::string_view arg, std::string_view name) {
+    return arg == name || (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=');
+}
 
 // Parses the options after the command word; unknown options are usage errors.
 bool parseOptions(int argc, char** argv, Options& out, std::string& error) {
@@ -84,6 +123,27 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& error) {
                 return false;
             }
             out.partition = std::stoul(value);
+        } else if (isOption(arg, "--save-log")) {
+            if (!optionValue(argc, argv, i, "--save-log", out.saveLog, error)) return false;
+        } else if (isOption(arg, "--load-log")) {
+            if (!optionValue(argc, argv, i, "--load-log", out.loadLog, error)) return false;
+        } else if (isOption(arg, "--to")) {
+            if (!optionValue(argc, argv, i, "--to", out.to, error)) return false;
+        } else if (arg == "--all") {
+            out.all = true;
+        } else if (isOption(arg, "--on-collision")) {
+            std::string value;
+            if (!optionValue(argc, argv, i, "--on-collision", value, error)) return false;
+            if (value == "rename") {
+                out.collision = CollisionAnswer::Rename;
+            } else if (value == "overwrite") {
+                out.collision = CollisionAnswer::Overwrite;
+            } else if (value == "skip") {
+                out.collision = CollisionAnswer::Skip;
+            } else {
+                error = "--on-collision takes rename, overwrite or skip, not '" + value + "'";
+                return false;
+            }
         } else if (arg == "--") {
             for (++i; i < argc; ++i) out.positional.emplace_back(argv[i]);
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -321,22 +381,28 @@ void printTreeJson(RecoveryState& state, const std::vector<FileOut>& files) {
     std::cout << JsonObject().raw("folders", folders.str()).raw("files", fileArray.str()).str() << "\n";
 }
 
-int cmdSearch(const Options& opt) {
-    if (!opt.partition) return usageError("'search' needs --partition N");
-    Session session;
+// Fills the session's result: a Standard Search of --partition, or the recovery log of
+// --load-log. Returns the exit code so far, or empty to go on; stopped is set when Ctrl-C ended
+// the search early.
+std::optional<int> obtainResult(Session& session, const Options& opt, TerminalProgress& progress, bool& stopped) {
     int exitCode = kExitDone;
     const auto slot = addDisk(session, opt, exitCode);
     if (!slot) return exitCode;
     auto selected = session.SelectDisk(*slot);
     if (!selected) return failure(selected.error().message);
+    SectorReader& reader = *session.reader();
+    RecoveryState& state = session.recovery();
+    if (!opt.loadLog.empty()) {
+        auto loaded = LoadRecoveryLog(opt.loadLog, session.selectedDiskModel(), state, reader, progress);
+        progress.finish();
+        if (!loaded) return failure(loaded.error().message);
+        return std::nullopt;
+    }
     auto request = session.PrepareStandardSearch(*opt.partition - 1);
     if (!request) return failure(request.error().message);
 
-    TerminalProgress progress;
     std::stop_source stopper;
     std::signal(SIGINT, onInterrupt);
-    SectorReader& reader = *session.reader();
-    RecoveryState& state = session.recovery();
     // The search runs on a worker; this thread turns Ctrl-C into a stop request.
     auto search = std::async(std::launch::async, [&] {
         return RunSearch(*request, reader, state, RunContext{progress, stopper.get_token()});
@@ -346,6 +412,31 @@ int cmdSearch(const Options& opt) {
     }
     const SearchResult result = search.get();
     std::signal(SIGINT, SIG_DFL);
+    g_interrupted.store(false);
+    stopped = result.outcome == SearchOutcome::Stopped;
+    return std::nullopt;
+}
+
+// Checks that --partition and --load-log are not both given, and that one is.
+std::optional<int> checkSource(const Options& opt, const char* command) {
+    if (opt.partition && !opt.loadLog.empty()) {
+        return usageError(std::string("'") + command + "' takes --partition or --load-log, not both");
+    }
+    if (!opt.partition && opt.loadLog.empty()) {
+        return usageError(std::string("'") + command + "' needs --partition N or --load-log FILE");
+    }
+    return std::nullopt;
+}
+
+int cmdSearch(const Options& opt) {
+    if (const auto bad = checkSource(opt, "search")) return *bad;
+    if (!opt.loadLog.empty() && !opt.saveLog.empty()) return usageError("--save-log goes with --partition");
+    Session session;
+    TerminalProgress progress;
+    bool stopped = false;
+    if (const auto code = obtainResult(session, opt, progress, stopped)) return *code;
+    SectorReader& reader = *session.reader();
+    RecoveryState& state = session.recovery();
 
     // Listing names FAT sub-folders from their directory entries, so the tree is listed even
     // when only folders are printed; NTFS folders carry their names already.
@@ -357,15 +448,123 @@ int cmdSearch(const Options& opt) {
     } else {
         printTreeText(state, files, opt.files);
     }
+    int exitCode = stopped ? kExitStopped : kExitDone;
     if (progress.notPossible()) std::cerr << "quorlan-cli: " << kMsgStandardNotPossible << "\n";
     if (const auto bad = reader.unreadableSectors(); bad > 0) {
         std::cerr << "quorlan-cli: " << bad << " sector(s) could not be read\n";
     }
-    if (result.outcome == SearchOutcome::Stopped) {
-        std::cerr << "quorlan-cli: search stopped; the result shows what was found until then\n";
+    if (stopped) std::cerr << "quorlan-cli: search stopped; the result shows what was found until then\n";
+    if (!opt.saveLog.empty()) {
+        auto written = WriteRecoveryLog(RecoveryLogPath(opt.saveLog), state, session.selectedDiskModel());
+        if (!written) return failure(written.error().message);
+        std::cerr << "quorlan-cli: recovery log saved to " << written->string() << "\n";
+    }
+    return exitCode;
+}
+
+std::string sizeText(std::uint64_t bytes) {
+    char text[64];
+    if (bytes >= 1024ull * 1024 * 1024) {
+        std::snprintf(text, sizeof text, "%.2f GiB", static_cast<double>(bytes) / (1024.0 * 1024 * 1024));
+    } else if (bytes >= 1024ull * 1024) {
+        std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024));
+    } else if (bytes >= 1024) {
+        std::snprintf(text, sizeof text, "%.1f KiB", static_cast<double>(bytes) / 1024.0);
+    } else {
+        std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
+    }
+    return text;
+}
+
+void printSummary(const SaveSummary& s, const std::string& destination) {
+    std::cout << "Saved " << s.filesWritten << " file(s), " << sizeText(s.bytesWritten) << ", and "
+              << s.foldersCreated << " new folder(s) to " << destination << "\n";
+    if (s.skipped > 0) std::cout << "Skipped: " << s.skipped << " file(s)\n";
+    if (!s.renamed.empty()) {
+        std::cout << "Saved under another name (unsafe or taken names): " << s.renamed.size() << "\n";
+        for (const SaveProblem& p : s.renamed) std::cout << "  " << p.path << "  ->  " << p.reason << "\n";
+    }
+    if (!s.incomplete.empty()) {
+        std::cout << "Incomplete: " << s.incomplete.size() << " file(s)\n";
+        for (const SaveProblem& p : s.incomplete) std::cout << "  " << p.path << ": " << p.reason << "\n";
+    }
+    if (s.deletedBestEffort > 0) {
+        std::cout << "Deleted files saved: " << s.deletedBestEffort
+                  << ". Their content is a best effort: the file system no longer records where it was, and "
+                     "later writes may have reused its space.\n";
+    }
+    if (!s.failed.empty()) {
+        std::cout << "Failed: " << s.failed.size() << " file(s)\n";
+        for (const SaveProblem& p : s.failed) std::cout << "  " << p.path << ": " << p.reason << "\n";
+    }
+}
+
+int cmdSave(const Options& opt) {
+    if (const auto bad = checkSource(opt, "save")) return *bad;
+    if (opt.to.empty()) return usageError("'save' needs --to DIR");
+    if (opt.all == (opt.positional.size() > 1)) {
+        return usageError("'save' needs --all or the paths to save (as 'search' prints them), not both");
+    }
+    Options diskOptions = opt;
+    diskOptions.positional.resize(std::min<std::size_t>(1, opt.positional.size()));
+    const std::vector<std::string> paths(opt.positional.begin() + (opt.positional.empty() ? 0 : 1), opt.positional.end());
+
+    Session session;
+    TerminalProgress progress;
+    if (opt.collision) progress.setCollisionPolicy(*opt.collision);
+    bool stopped = false;
+    if (const auto code = obtainResult(session, diskOptions, progress, stopped)) return *code;
+    if (stopped) {
+        progress.finish();
+        std::cerr << "quorlan-cli: search stopped; nothing was saved\n";
         return kExitStopped;
     }
-    return kExitDone;
+    if (auto ok = session.CheckSaveDestination(opt.to); !ok) return failure(ok.error().message);
+    SectorReader& reader = *session.reader();
+    RecoveryState& state = session.recovery();
+
+    // Held by pointer: g++ 12 takes a stop_source on the stack for uninitialised here.
+    const auto stopper = std::make_unique<std::stop_source>();
+    SaveControl control;
+    control.stop = stopper->get_token();
+    std::signal(SIGINT, onInterrupt);
+    // Counting and writing run on a worker; this thread turns Ctrl-C into a stop request.
+    std::vector<std::string> unmatched;
+    auto job = std::async(std::launch::async, [&]() -> std::optional<SaveSummary> {
+        SavePlan plan = opt.all ? PlanSave(state, reader, SaveSelection{true, nullptr, {}}, progress, control.stop)
+                                : PlanSaveOfPaths(state, reader, paths, unmatched, progress, control.stop);
+        if (plan.stopped || !unmatched.empty()) return std::nullopt;
+        return SaveItems(state, reader, plan, opt.to, progress, control);
+    });
+    while (job.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+        if (g_interrupted.load()) stopper->request_stop();
+    }
+    const std::optional<SaveSummary> summary = job.get();
+    std::signal(SIGINT, SIG_DFL);
+    progress.finish();
+    if (!unmatched.empty()) {
+        for (const std::string& p : unmatched) std::cerr << "quorlan-cli: no folder or file '" << p << "' in the result\n";
+        return kExitFailed;
+    }
+    if (!summary) {
+        std::cerr << "quorlan-cli: stopped while counting the files; nothing was saved\n";
+        return kExitStopped;
+    }
+    printSummary(*summary, opt.to);
+    if (const auto bad = reader.unreadableSectors(); bad > 0) {
+        std::cerr << "quorlan-cli: " << bad << " sector(s) could not be read\n";
+    }
+    switch (summary->outcome) {
+        case SaveOutcome::Failed:
+            return failure(summary->failure);
+        case SaveOutcome::Stopped:
+        case SaveOutcome::Cancelled:
+            std::cerr << "quorlan-cli: saving stopped; the files listed above were written\n";
+            return kExitStopped;
+        case SaveOutcome::Finished:
+            break;
+    }
+    return summary->failed.empty() ? kExitDone : kExitFailed;
 }
 
 }  // namespace
@@ -385,6 +584,7 @@ int main(int argc, char** argv) {
         if (command == "disk") return cmdDisk(opt);
         if (command == "partitions") return cmdPartitions(opt);
         if (command == "search") return cmdSearch(opt);
+        if (command == "save") return cmdSave(opt);
     } catch (const std::exception& e) {
         return failure(std::string("internal error: ") + e.what());
     }

@@ -10,10 +10,12 @@
 #include <string>
 
 #include "core/run_context.h"
+#include "core/text.h"
+#include "items/save_files.h"
 
 namespace quorlan::cli {
 
-class TerminalProgress final : public SearchObserver {
+class TerminalProgress final : public SaveObserver {
 public:
     TerminalProgress() : m_live(::isatty(STDERR_FILENO) == 1) {}
     ~TerminalProgress() override { finish(); }
@@ -46,6 +48,24 @@ public:
         std::fprintf(stderr, "quorlan-cli: %.*s\n", static_cast<int>(text.size()), text.data());
     }
     void standardSearchNotPossible() override { m_notPossible = true; }
+
+    void countingFiles(std::uint64_t count) override {
+        const std::lock_guard lock(m_mutex);
+        m_status = "Calculating Total Number of Files, Please Wait ... Total Files : " + std::to_string(count);
+        drawLocked(false);
+    }
+    void savingFile(std::string_view name, std::string_view folder, std::uint64_t number,
+                    std::uint64_t total) override {
+        const std::lock_guard lock(m_mutex);
+        m_status = "Total Files Recovered " + std::to_string(number) + "/" + std::to_string(total) +
+                   "  File Name : " + std::string(name) + "  File Path : " + std::string(folder);
+        drawLocked(false);
+    }
+    // The command line never asks: the policy given by --on-collision holds for every file.
+    CollisionDecision askCollision(std::string_view, std::string_view proposed) override {
+        return {m_collision, std::string(proposed), true};
+    }
+    void setCollisionPolicy(CollisionAnswer answer) { m_collision = answer; }
     [[nodiscard]] bool notPossible() const { return m_notPossible; }
     // Clears the live line before the result is printed.
     void finish() {
@@ -70,13 +90,16 @@ private:
         const unsigned percent = m_total == 0 ? 0 : static_cast<unsigned>(std::min<std::uint64_t>(100, m_done * 100 / m_total));
         std::string bar(20, ' ');
         for (unsigned i = 0; i < percent / 5; ++i) bar[i] = '#';
-        std::fprintf(stderr, "\r\033[K[%s] %3u%% %s  folders: %llu  %s", bar.c_str(), percent, m_label.c_str(),
-                     static_cast<unsigned long long>(m_folders), m_status.c_str());
+        const std::string line = "[" + bar + "] " + std::to_string(percent) + "% " + m_label + "  folders: " +
+                                 std::to_string(m_folders) + "  " + m_status;
+        // One terminal line: a long file name must not wrap and leave lines behind.
+        std::fprintf(stderr, "\r\033[K%s", std::string(truncateUtf8(line, 160)).c_str());
         std::fflush(stderr);
         m_drawn = true;
     }
 
     const bool m_live;
+    CollisionAnswer m_collision = CollisionAnswer::Rename;
     std::atomic<bool> m_notPossible{false};
     std::mutex m_mutex;
     std::string m_label;

@@ -44,4 +44,20 @@ private:
     std::variant<T, Error> m_value;
 };
 
+// Success without a value, or an error.
+template <>
+class [[nodiscard]] Result<void> {
+public:
+    Result() = default;
+    Result(Error error) : m_error(std::move(error)), m_failed(true) {}
+
+    [[nodiscard]] bool ok() const { return !m_failed; }
+    explicit operator bool() const { return ok(); }
+    [[nodiscard]] const Error& error() const { return m_error; }
+
+private:
+    Error m_error;
+    bool m_failed = false;
+};
+
 }  // namespace quorlan

@@ -22,6 +22,8 @@ public:
 
     [[nodiscard]] int get() const { return m_fd; }
     [[nodiscard]] bool valid() const { return m_fd >= 0; }
+    // Gives up ownership without closing.
+    int release() { return std::exchange(m_fd, -1); }
     void reset(int fd = -1) {
         if (m_fd >= 0) ::close(m_fd);
         m_fd = fd;

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include "disks/destination_check.h"
+
 namespace quorlan {
 
 void Session::RefreshDisks(const InventoryRoots& roots) {
@@ -91,12 +93,27 @@ Result<SearchRequest> Session::PrepareStandardSearch(std::size_t partitionIndex)
     request.partType = p.typeName;
     request.rangeStart = p.start;
     request.rangeEnd = p.end;
+    request.disk = *m_selected;
+    request.partitionIndex = partitionIndex;
     if (p.typeName == "FAT16" || p.typeName == "FAT32") {
         request.validated = ValidateFatPartition(*m_reader, p.typeName, p.start);
     } else {
         request.ntfs = ValidateNtfsBootSector(*m_reader, p.start, p.end);
     }
     return request;
+}
+
+Result<void> Session::CheckSaveDestination(const std::filesystem::path& destination) const {
+    if (!m_selected) return {};
+    const auto source = m_devices.DeviceName(*m_selected);
+    if (!source) return {};
+    return quorlan::CheckSaveDestination(destination, *source);
+}
+
+std::string Session::selectedDiskModel() const {
+    if (!m_selected) return {};
+    const DiskInfo* info = disk(*m_selected);
+    return info != nullptr ? info->Model : std::string();
 }
 
 }  // namespace quorlan

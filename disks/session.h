@@ -42,6 +42,12 @@ public:
     // returns what the search needs. The search tables are emptied first.
     [[nodiscard]] Result<SearchRequest> PrepareStandardSearch(std::size_t partitionIndex);
 
+    // Save and Save All refuse a destination on the disk being recovered.
+    [[nodiscard]] Result<void> CheckSaveDestination(const std::filesystem::path& destination) const;
+    // The model text of the selected disk, which a recovery log names its disk by; empty when
+    // none is selected.
+    [[nodiscard]] std::string selectedDiskModel() const;
+
     CorruptTableNotice& corruptTableNotice() { return m_notice; }
     RecordTables& tables() { return m_recovery.tables; }
     RecoveryState& recovery() { return m_recovery; }

@@ -12,16 +12,10 @@ namespace {
 constexpr std::size_t kMaxAttributeListBytes = 1 << 20;
 constexpr std::size_t kMaxListedRecords = 68;
 
-struct ListEntry {
-    std::uint32_t type;
-    std::uint8_t nameLength;
-    std::uint32_t base;
-};
+}  // namespace
 
-// The entries of the record's $ATTRIBUTE_LIST, resident or not (a file with many runs keeps a
-// long list outside its record).
-std::vector<ListEntry> attributeListEntries(SectorReader& reader, ByteView record, const NtfsVolumeParams& p) {
-    std::vector<ListEntry> entries;
+std::vector<AttributeListEntry> AttributeListEntries(SectorReader& reader, ByteView record, const NtfsVolumeParams& p) {
+    std::vector<AttributeListEntry> entries;
     const auto pos = FindAttribute(record, kAttrAttributeList, false);
     if (!pos) return entries;
     std::vector<std::byte> data;
@@ -44,22 +38,27 @@ std::vector<ListEntry> attributeListEntries(SectorReader& reader, ByteView recor
         data.resize(std::min<std::size_t>(data.size(), size));
         list = ByteView(data);
     }
+    // Entry: type (u32), entry length (u16 at 4), name length (u8 at 6), starting VCN (u64 at 8),
+    // base reference of the record holding the attribute (low 32 bits at 0x10).
     for (std::size_t at = 0; at + 0x18 <= list.size();) {
         const std::uint32_t type = list.u32le_unchecked(at);
         const std::uint16_t entryLength = list.u16le_unchecked(at + 0x04);
         if (type == 0 || type == kAttrEnd || entryLength < 0x1A) break;
-        entries.push_back({type, list.u8(at + 0x06).value_or(0), list.u32le_unchecked(at + 0x10)});
+        entries.push_back({type, list.u8(at + 0x06).value_or(0), list.u64le(at + 0x08).value_or(0),
+                           list.u32le_unchecked(at + 0x10)});
         at += entryLength;
     }
     return entries;
 }
 
+namespace {
+
 // The base records named by the $ATTRIBUTE_LIST entries of unnamed $DATA, in list order.
 std::vector<std::uint32_t> dataExtensionRecords(SectorReader& reader, ByteView record, const NtfsVolumeParams& p) {
     std::vector<std::uint32_t> refs;
-    for (const ListEntry& e : attributeListEntries(reader, record, p)) {
-        if (e.type == kAttrData && e.nameLength == 0 && std::find(refs.begin(), refs.end(), e.base) == refs.end()) {
-            refs.push_back(e.base);
+    for (const AttributeListEntry& e : AttributeListEntries(reader, record, p)) {
+        if (e.type == kAttrData && e.nameLength == 0 && std::find(refs.begin(), refs.end(), e.record) == refs.end()) {
+            refs.push_back(e.record);
         }
     }
     return refs;
@@ -189,9 +188,9 @@ MftWalkCounts WalkMft(SectorReader& reader, const NtfsVolumeParams& p, const Run
                 CollectAttributeListRecords(record, list);
                 if (list.size() == 1 && FindAttribute(record, kAttrAttributeList, false)) {
                     // A list kept outside the record.
-                    for (const ListEntry& e : attributeListEntries(reader, record, p)) {
+                    for (const AttributeListEntry& e : AttributeListEntries(reader, record, p)) {
                         if (list.size() >= kMaxListedRecords) break;
-                        if (std::find(list.begin(), list.end(), e.base) == list.end()) list.push_back(e.base);
+                        if (std::find(list.begin(), list.end(), e.record) == list.end()) list.push_back(e.record);
                     }
                 }
                 std::vector<std::optional<std::vector<std::byte>>> extensions(list.size());

@@ -19,6 +19,19 @@ namespace quorlan {
 // that one is damaged. Empty when neither holds a usable record 0.
 [[nodiscard]] RunList BuildMftRunList(SectorReader& reader, const NtfsVolumeParams& params);
 
+// One entry of an $ATTRIBUTE_LIST: which record holds which part of an attribute.
+struct AttributeListEntry {
+    std::uint32_t type = 0;
+    std::uint8_t nameLength = 0;
+    std::uint64_t startVcn = 0;  // the first cluster of the attribute that this part holds
+    std::uint32_t record = 0;    // the record holding it
+};
+
+// The entries of a record's $ATTRIBUTE_LIST, resident or not (a file with many runs keeps a long
+// list outside its record). At most 1 MiB of list is read.
+[[nodiscard]] std::vector<AttributeListEntry> AttributeListEntries(SectorReader& reader, ByteView record,
+                                                                   const NtfsVolumeParams& params);
+
 // The sector of the first half of MFT record n, or empty when no run covers it.
 [[nodiscard]] std::optional<std::uint64_t> MftRecordToSector(const RunList& mftRuns, std::uint64_t n,
                                                              std::uint64_t recordSectors);

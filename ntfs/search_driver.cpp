@@ -81,6 +81,13 @@ SearchResult RunSearch(const SearchRequest& request, SectorReader& reader, Recov
     state.tables.fatEntryTable.DeleteAllRows();
     state.tables.ntfsEntryTable.DeleteAllRows();
     state.model.Clear();
+    state.setup = SearchSetup{};
+    state.setup.selectedDisk = request.disk;
+    state.setup.searchDisk = request.disk;
+    state.setup.partitionIndex = request.partitionIndex;
+    state.setup.partitionTypeText = request.partType;
+    state.setup.rangeStart = request.rangeStart;
+    state.setup.rangeEnd = request.rangeEnd;
 
     if (request.partType == "FAT16" || request.partType == "FAT32") {
         FatVolumeParams params;
@@ -97,6 +104,7 @@ SearchResult RunSearch(const SearchRequest& request, SectorReader& reader, Recov
             }
         }
         params.PartType = request.partType;
+        state.setup.validation = params;
         observer.counterLabel("Folders Found", "Directories Found\t\t:");
         ScanDirectoryClusters(reader, params, request.rangeEnd, state.tables.fatEntryTable, context);
         state.params = params;
@@ -105,6 +113,7 @@ SearchResult RunSearch(const SearchRequest& request, SectorReader& reader, Recov
     } else if (request.partType == "NTFS") {
         const NtfsVolumeParams ntfs = request.ntfs.value_or(NtfsVolumeParams{request.rangeStart, 0, 0, 0, 0, 0});
         state.params = NtfsWorkingParams(ntfs);
+        state.setup.validation = state.params;
         state.mftRuns = request.ntfs ? BuildMftRunList(reader, ntfs) : RunList{};
         observer.counterLabel("Folders Found", "MFT Found\t\t\t:");
         (void)WalkMft(reader, ntfs, state.mftRuns, state.tables.fatEntryTable, state.tables.ntfsEntryTable, context);
@@ -124,7 +133,8 @@ SearchResult RunSearch(const SearchRequest& request, SectorReader& reader, Recov
     return result;
 }
 
-std::vector<ListedRow> ListFolder(RecoveryState& state, SectorReader& reader, TreeItem* item, ListVariant variant) {
+std::vector<ListedRow> ListFolderRows(RecoveryState& state, SectorReader& reader, TreeItem* item,
+                                      ListVariant variant) {
     ResultModel& model = state.model;
     const FatVolumeParams& params = state.params;
     const bool ntfs = params.PartType == "NTFS";
@@ -157,12 +167,17 @@ std::vector<ListedRow> ListFolder(RecoveryState& state, SectorReader& reader, Tr
         if (ntfs) {
             row.date = NtfsDateText(static_cast<std::int64_t>(child.date));
             row.time = NtfsTimeText(static_cast<std::int64_t>(child.date));
+            row.rawDate = child.date;
         } else if (child.name == kMiscFolderName && variant == ListVariant::Worker) {
             row.date = today;
             row.time = now;
         } else {
             row.date = FatDateText(static_cast<std::uint16_t>(child.date));
             row.time = FatTimeText(static_cast<std::uint16_t>(child.time));
+        }
+        if (!ntfs) {
+            row.rawDate = static_cast<std::uint16_t>(child.date);
+            row.rawTime = static_cast<std::uint16_t>(child.time);
         }
         row.debug1 = std::to_string(child.self);
         row.debug2 = std::to_string(child.parent);
@@ -183,6 +198,7 @@ std::vector<ListedRow> ListFolder(RecoveryState& state, SectorReader& reader, Tr
             const std::int64_t stamp = parseDecimalI64(table.GetCell(r, date));
             row.date = NtfsDateText(stamp);
             row.time = NtfsTimeText(stamp);
+            row.rawDate = static_cast<std::uint64_t>(stamp);
             row.debug1 = table.GetCell(r, sector);
             row.debug2 = std::to_string(F);
             row.debug3 = table.GetCell(r, self);
@@ -197,6 +213,8 @@ std::vector<ListedRow> ListFolder(RecoveryState& state, SectorReader& reader, Tr
             row.size = std::to_string(file.size);
             row.date = FatDateText(file.date);
             row.time = FatTimeText(file.time);
+            row.rawDate = file.date;
+            row.rawTime = file.time;
             row.debug1 = std::to_string(file.firstCluster);
             row.deleted = file.deleted || parentDeleted;
             rows.push_back(std::move(row));
@@ -209,6 +227,11 @@ std::vector<ListedRow> ListFolder(RecoveryState& state, SectorReader& reader, Tr
             if (node->self != kOrphanNumber && params.isFat()) directory.NameSubFoldersOf(model, *node);
         }
     }
+    return rows;
+}
+
+std::vector<ListedRow> ListFolder(RecoveryState& state, SectorReader& reader, TreeItem* item, ListVariant variant) {
+    std::vector<ListedRow> rows = ListFolderRows(state, reader, item, variant);
 
     // The file-list columns, in order: Name, Type, Size, Date, Time, Debug Info 1 to 3.
     RecordTable& list = state.tables.propertyList;

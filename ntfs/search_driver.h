@@ -18,12 +18,28 @@
 
 namespace quorlan {
 
+// How the search shown was set up: what the wizard chose and what validation found. The
+// recovery log stores it.
+struct SearchSetup {
+    std::uint8_t searchMode = 1;     // 1 Standard Search, 2 Advance Search
+    std::size_t selectedDisk = 0;    // the disk's slot
+    std::size_t searchDisk = 0;      // the disk number when the search started
+    std::size_t partitionIndex = 0;  // 0-based
+    std::string partitionTypeText;   // "FAT16", "FAT32" or "NTFS"
+    std::string searchModeText = "Standard Search";
+    std::uint64_t rangeStart = 0;
+    std::uint64_t rangeEnd = 0;
+    // The parameters the partition's validation (or, failing that, inference) produced.
+    FatVolumeParams validation;
+};
+
 // Everything a search fills and the result pages read: one per session.
 struct RecoveryState {
     RecordTables tables;
     ResultModel model;
     FatVolumeParams params;  // the working parameters of the volume shown
-    RunList mftRuns;         // the $MFT's runs, after an NTFS Standard Search
+    RunList mftRuns;         // the $MFT's runs, after an NTFS Standard Search or a loaded log
+    SearchSetup setup;
 
     // Rows of the NTFS entry table by parent number, for listing folders.
     [[nodiscard]] const std::vector<int>& NtfsFilesOf(std::uint32_t parent);
@@ -41,6 +57,8 @@ struct SearchRequest {
     // inferred).
     std::optional<FatVolumeParams> validated;
     std::optional<NtfsVolumeParams> ntfs;
+    std::size_t disk = 0;            // the selected disk's slot
+    std::size_t partitionIndex = 0;  // 0-based
 };
 
 enum class SearchOutcome { Finished, Stopped };
@@ -83,6 +101,10 @@ struct ListedRow {
     std::string debug1, debug2, debug3;
     bool isFolder = false;
     bool deleted = false;  // the entry, or a folder above it, is deleted
+    // The time stamp behind date and time: FAT, the date and time words; NTFS, the 64-bit time in
+    // rawDate.
+    std::uint64_t rawDate = 0;
+    std::uint64_t rawTime = 0;
 };
 
 enum class ListVariant {
@@ -94,6 +116,9 @@ enum class ListVariant {
 // Lists a folder of the result tree: its child folders, then its files. Also fills the visible
 // list (tables.propertyList) with the file-list columns.
 std::vector<ListedRow> ListFolder(RecoveryState& state, SectorReader& reader, TreeItem* item, ListVariant variant);
+// The same rows without touching the visible list, for work behind the scenes (saving).
+std::vector<ListedRow> ListFolderRows(RecoveryState& state, SectorReader& reader, TreeItem* item,
+                                      ListVariant variant);
 
 // A folder of the result tree is about to expand: the first time, its sub-folders get the names
 // of their directory entries (FAT only; NTFS folders carry their names). Returns whether its

@@ -1,0 +1,20 @@
+// Where a FAT file's bytes lie: its cluster chain, or for a deleted file whose chain the FAT no
+// longer holds, the free clusters that follow its first one.
+#pragma once
+
+#include <cstdint>
+
+#include "fat/fat_volume.h"
+#include "items/save_files.h"
+
+namespace quorlan {
+
+// The layout of a file of size bytes from firstCluster. A file whose entry is deleted (or
+// whose first cluster is free in the FAT, as in a deleted folder) is read from the clusters
+// after its first one that the FAT marks free, up to its size: a best effort, since the FAT
+// no longer says where it went. volumeEnd is the first sector after the volume.
+[[nodiscard]] FileLayout FatFileLayout(ClusterChainReader& chains, const FatVolumeParams& params,
+                                       std::uint32_t firstCluster, std::uint64_t size, bool deleted,
+                                       std::uint64_t volumeEnd);
+
+}  // namespace quorlan

@@ -1,0 +1,197 @@
+#include "ntfs/ntfs_file.h"
+
+#include <algorithm>
+#include <map>
+
+#include "ntfs/mft.h"
+
+namespace quorlan {
+
+namespace {
+
+// Attribute header fields.
+constexpr std::size_t kAttrType = 0x00;          // u32
+constexpr std::size_t kAttrLength = 0x04;        // u32
+constexpr std::size_t kAttrNonResident = 0x08;   // u8
+constexpr std::size_t kAttrNameLength = 0x09;    // u8
+constexpr std::size_t kAttrFlags = 0x0C;         // u16
+constexpr std::size_t kAttrValueLength = 0x10;   // u32, resident
+constexpr std::size_t kAttrValueOffset = 0x14;   // u16, resident
+constexpr std::size_t kAttrLowestVcn = 0x10;     // u64, non-resident
+constexpr std::size_t kAttrRealSize = 0x30;      // u64, non-resident, in the part starting at VCN 0
+constexpr std::size_t kAttrInitializedSize = 0x38;  // u64, likewise
+constexpr std::uint16_t kFlagCompressed = 0x0001;
+constexpr std::uint16_t kFlagEncrypted = 0x4000;
+constexpr std::size_t kRecordUpdateSequenceOffset = 0x04;  // u16: 0x30 in records that hold their number
+constexpr std::size_t kMaxAttributes = 256;
+
+// The unnamed $DATA attributes of a record, by their lowest VCN (0 for a resident one).
+std::map<std::uint64_t, std::size_t> unnamedDataParts(ByteView record) {
+    std::map<std::uint64_t, std::size_t> parts;
+    std::size_t pos = record.u16le(kRecordFirstAttribute).value_or(0);
+    for (std::size_t i = 0; i < kMaxAttributes; ++i) {
+        const auto type = record.u32le(pos + kAttrType);
+        const auto length = record.u32le(pos + kAttrLength);
+        if (!type || !length || *type == kAttrEnd || *length < 0x18 || !record.contains(pos, *length)) break;
+        if (*type == kAttrData && record.u8(pos + kAttrNameLength) == 0) {
+            const std::uint64_t vcn = record.u8(pos + kAttrNonResident) == 1 ? record.u64le(pos + kAttrLowestVcn).value_or(0) : 0;
+            parts.emplace(vcn, pos);
+        }
+        pos += *length;
+    }
+    return parts;
+}
+
+FileLayout failed(std::string why) {
+    FileLayout layout;
+    layout.failed = true;
+    layout.problem = std::move(why);
+    return layout;
+}
+
+// Bytes from initialized on read as zeros: the file was extended without writing them.
+void zeroPastInitialized(FileLayout& layout, std::uint64_t initialized) {
+    std::vector<Extent> out;
+    std::uint64_t position = 0;
+    for (Extent& e : layout.extents) {
+        const std::uint64_t start = position;
+        position += e.length;
+        if (e.kind == Extent::Kind::Zeros || position <= initialized) {
+            out.push_back(std::move(e));
+            continue;
+        }
+        const std::uint64_t keep = initialized > start ? initialized - start : 0;
+        Extent zeros;
+        zeros.length = e.length - keep;
+        if (keep > 0) {
+            e.length = keep;
+            out.push_back(std::move(e));
+        }
+        out.push_back(std::move(zeros));
+    }
+    layout.extents = std::move(out);
+}
+
+}  // namespace
+
+FileLayout NtfsFileLayout(SectorReader& reader, const FatVolumeParams& params, const RunList& mftRuns,
+                          std::uint64_t recordSector, std::uint32_t self, bool deleted) {
+    const std::uint64_t recordSectors = params.RecordSize > 0 ? params.RecordSize : 2;
+    const auto base = ReadFileRecord(reader, recordSector, recordSectors);
+    if (!base) return failed("the file's record (sector " + std::to_string(recordSector) + ") cannot be read");
+    const ByteView record(*base);
+    if (record.u16le(kRecordUpdateSequenceOffset).value_or(0) >= 0x30) {
+        const std::uint32_t number = record.u32le(kRecordSelfNumber).value_or(0);
+        if (number != self) return failed("the file's record now holds record " + std::to_string(number));
+    }
+
+    // The parts of $DATA: in the record itself, and in the extension records its attribute
+    // list names.
+    struct Part {
+        ByteView record;
+        std::size_t offset;
+    };
+    std::map<std::uint64_t, Part> parts;
+    for (const auto& [vcn, offset] : unnamedDataParts(record)) parts.emplace(vcn, Part{record, offset});
+    std::vector<std::vector<std::byte>> extensions;
+    std::string problem;
+    if (FindAttribute(record, kAttrAttributeList, false)) {
+        const NtfsVolumeParams volume{params.Cluster0Start, params.SPC, params.MftSector, params.MftMirrorSector,
+                                      recordSectors, params.IndexBufferSize};
+        std::vector<std::uint32_t> read{self};
+        extensions.reserve(64);
+        for (const AttributeListEntry& e : AttributeListEntries(reader, record, volume)) {
+            if (e.type != kAttrData || e.nameLength != 0 || parts.count(e.startVcn) != 0) continue;
+            if (std::find(read.begin(), read.end(), e.record) != read.end()) continue;
+            read.push_back(e.record);
+            const auto at = MftRecordToSector(mftRuns, e.record, recordSectors);
+            auto extension = at ? ReadFileRecord(reader, *at, recordSectors) : std::nullopt;
+            if (!extension) {
+                problem = "an extension record (" + std::to_string(e.record) + ") of the file cannot be read";
+                continue;
+            }
+            extensions.push_back(std::move(*extension));
+            const ByteView ext(extensions.back());
+            if ((ext.u64le(kRecordBaseReference).value_or(0) & 0xFFFFFFFFull) != self) {
+                problem = "an extension record (" + std::to_string(e.record) + ") now belongs to another file";
+                continue;
+            }
+            for (const auto& [vcn, offset] : unnamedDataParts(ext)) parts.emplace(vcn, Part{ext, offset});
+        }
+    }
+    if (parts.empty()) {
+        FileLayout empty;  // no unnamed data: an empty file
+        return empty;
+    }
+
+    FileLayout layout;
+    layout.bestEffort = deleted;
+    const Part& first = parts.begin()->second;
+    if (first.record.u8(first.offset + kAttrNonResident) == 0) {
+        const auto length = first.record.u32le(first.offset + kAttrLength).value_or(0);
+        const auto valueLength = first.record.u32le(first.offset + kAttrValueLength).value_or(0);
+        const auto valueOffset = first.record.u16le(first.offset + kAttrValueOffset).value_or(0);
+        if (std::uint64_t{valueOffset} + valueLength > length) return failed("the file's resident data is damaged");
+        const ByteView value = first.record.sub(first.offset + valueOffset, valueLength);
+        Extent e;
+        e.kind = Extent::Kind::Bytes;
+        e.length = value.size();
+        e.bytes.assign(value.data(), value.data() + value.size());
+        layout.size = value.size();
+        layout.extents.push_back(std::move(e));
+        if (deleted) layout.problem = "deleted file";
+        return layout;
+    }
+
+    if (parts.begin()->first != 0) return failed("the first part of the file's data is missing");
+    const std::uint16_t flags = first.record.u16le(first.offset + kAttrFlags).value_or(0);
+    if ((flags & kFlagEncrypted) != 0) return failed("the file is encrypted by NTFS; its clusters hold cipher text");
+    // (A sparse file may carry a compression unit without being compressed.)
+    if ((flags & kFlagCompressed) != 0) {
+        return failed("the file is compressed by NTFS, which saving does not undo");
+    }
+    layout.size = first.record.u64le(first.offset + kAttrRealSize).value_or(0);
+    const std::uint64_t initialized =
+        std::min(layout.size, first.record.u64le(first.offset + kAttrInitializedSize).value_or(layout.size));
+    const std::uint64_t clusterSectors = params.SPC > 0 ? params.SPC : 1;
+    std::uint64_t vcn = 0;  // in clusters
+    std::uint64_t bytes = 0;
+    for (const auto& [start, part] : parts) {
+        if (bytes >= layout.size) break;
+        if (start > vcn) {
+            // A part that could not be read: its clusters are written as zeros.
+            Extent gap;
+            gap.length = (start - vcn) * clusterSectors * kSectorSize;
+            bytes += gap.length;
+            layout.extents.push_back(std::move(gap));
+            vcn = start;
+            if (problem.empty()) problem = "part of the file's run list is missing";
+        } else if (start < vcn) {
+            continue;  // overlaps what earlier parts gave
+        }
+        for (const Run& run : AttributeRuns(part.record, part.offset, params.Cluster0Start, clusterSectors)) {
+            Extent e;
+            e.kind = run.sparse ? Extent::Kind::Zeros : Extent::Kind::Sectors;
+            e.sector = run.start;
+            e.length = run.length * kSectorSize;
+            bytes += e.length;
+            vcn += run.length / clusterSectors;
+            layout.extents.push_back(std::move(e));
+            if (bytes >= layout.size) break;
+        }
+    }
+    zeroPastInitialized(layout, initialized);
+    std::uint64_t total = 0;
+    for (Extent& e : layout.extents) {
+        e.length = std::min(e.length, layout.size - total);
+        total += e.length;
+    }
+    if (total < layout.size && problem.empty()) {
+        problem = "the file's runs cover " + std::to_string(total) + " of " + std::to_string(layout.size) + " bytes";
+    }
+    if (deleted) problem = problem.empty() ? "deleted file: its clusters may have been used again" : problem;
+    layout.problem = problem;
+    return layout;
+}
+
+}  // namespace quorlan

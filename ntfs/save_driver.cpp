@@ -1,0 +1,184 @@
+#include "ntfs/save_driver.h"
+
+#include <set>
+#include <tuple>
+
+#include "core/text.h"
+#include "fat/fat_file.h"
+#include "items/tables.h"
+#include "ntfs/ntfs_file.h"
+
+namespace quorlan {
+
+namespace {
+
+class Planner {
+public:
+    Planner(RecoveryState& state, SectorReader& reader, SaveObserver& observer, std::stop_token stop)
+        : m_state(state), m_reader(reader), m_observer(observer), m_stop(std::move(stop)) {}
+
+    // The folder with everything below it.
+    void addSubtree(TreeItem* item) {
+        if (stopped() || !m_folders.insert(item->id).second) return;
+        addFolderItem(item);
+        const std::vector<ListedRow> rows = ListFolderRows(m_state, m_reader, item, ListVariant::Worker);
+        for (const ListedRow& row : rows) {
+            if (!row.isFolder) addFile(item, row);
+        }
+        m_observer.countingFiles(m_plan.files);
+        for (auto& child : item->children) addSubtree(child.get());
+    }
+
+    // Save: checked folders whole; partly checked ones are walked for their checked parts.
+    void addChecked(TreeItem* item) {
+        if (stopped()) return;
+        if (item->check == kChecked) {
+            addSubtree(item);
+        } else if (item->check == kPartlyChecked) {
+            // Listing names the sub-folders before their paths are taken.
+            (void)ListFolderRows(m_state, m_reader, item, ListVariant::Worker);
+            for (auto& child : item->children) addChecked(child.get());
+        }
+    }
+
+    void addFile(const TreeItem* folder, const ListedRow& row) {
+        if (!m_files.insert({folder->id, row.name, row.debug1, row.debug3}).second) return;
+        SaveItem item;
+        item.folders = chain(folder);
+        item.name = row.name;
+        item.deleted = row.deleted;
+        item.size = parseDecimalU64(row.size);
+        item.modified = fileTime(row);
+        item.source = m_plan.rows.size();
+        m_plan.rows.push_back(row);
+        m_plan.items.push_back(std::move(item));
+        ++m_plan.files;
+    }
+
+    [[nodiscard]] bool stopped() {
+        if (m_stop.stop_requested()) m_plan.stopped = true;
+        return m_plan.stopped;
+    }
+
+    SavePlan take() {
+        m_observer.countingFiles(m_plan.files);
+        return std::move(m_plan);
+    }
+
+private:
+    void addFolderItem(const TreeItem* folder) {
+        if (folder->parent == nullptr) return;  // the root is the destination itself
+        SaveItem item;
+        item.isFolder = true;
+        item.folders = chain(folder);
+        if (const FolderNode* node = m_state.model.FindFolderNode(folder)) {
+            item.deleted = node->deleted;
+            item.modified = m_state.params.PartType == "NTFS"
+                                ? NtfsTimeToUnix(static_cast<std::int64_t>(node->date))
+                                : FatTimeToUnix(static_cast<std::uint16_t>(node->date), static_cast<std::uint16_t>(node->time));
+        }
+        m_plan.items.push_back(std::move(item));
+    }
+
+    [[nodiscard]] std::optional<std::int64_t> fileTime(const ListedRow& row) const {
+        if (m_state.params.PartType == "NTFS") return NtfsTimeToUnix(static_cast<std::int64_t>(row.rawDate));
+        return FatTimeToUnix(static_cast<std::uint16_t>(row.rawDate), static_cast<std::uint16_t>(row.rawTime));
+    }
+
+    static std::vector<SaveFolder> chain(const TreeItem* item) {
+        std::vector<SaveFolder> folders;
+        for (const TreeItem* i = item; i != nullptr && i->parent != nullptr; i = i->parent) {
+            folders.push_back({i->text, i->id});
+        }
+        return {folders.rbegin(), folders.rend()};
+    }
+
+    RecoveryState& m_state;
+    SectorReader& m_reader;
+    SaveObserver& m_observer;
+    std::stop_token m_stop;
+    SavePlan m_plan;
+    std::set<std::int64_t> m_folders;
+    std::set<std::tuple<std::int64_t, std::string, std::string, std::string>> m_files;
+};
+
+std::string joinPath(const std::string& folder, const std::string& name) {
+    return folder.empty() ? name : folder + "/" + name;
+}
+
+}  // namespace
+
+SavePlan PlanSave(RecoveryState& state, SectorReader& reader, const SaveSelection& selection, SaveObserver& observer,
+                  std::stop_token stop) {
+    Planner planner(state, reader, observer, std::move(stop));
+    TreeItem* root = state.model.tree.root();
+    if (selection.all) {
+        planner.addSubtree(root);
+        return planner.take();
+    }
+    planner.addChecked(root);
+    for (const ListedRow& row : selection.selectedRows) {
+        if (row.isFolder) {
+            const auto id = parseDecimalI64(row.debug3);
+            if (TreeItem* item = state.model.tree.FindItem(id); item != nullptr) planner.addSubtree(item);
+        } else if (selection.listedFolder != nullptr) {
+            planner.addFile(selection.listedFolder, row);
+        }
+    }
+    return planner.take();
+}
+
+SavePlan PlanSaveOfPaths(RecoveryState& state, SectorReader& reader, const std::vector<std::string>& paths,
+                         std::vector<std::string>& unmatched, SaveObserver& observer, std::stop_token stop) {
+    Planner planner(state, reader, observer, stop);
+    std::set<std::string> wanted(paths.begin(), paths.end());
+    std::set<std::string> found;
+    TreeItem* root = state.model.tree.root();
+    if (wanted.count("") != 0) {
+        found.insert("");
+        planner.addSubtree(root);
+    }
+    // Parents are listed before their children, so every folder has its name when its path is
+    // compared.
+    ResultTree::ForEach(root, [&](TreeItem* item) {
+        if (planner.stopped()) return;
+        const std::string folderPath = ResultTree::GetItemPath(item, "/");
+        if (item != root && wanted.count(folderPath) != 0) {
+            found.insert(folderPath);
+            planner.addSubtree(item);
+        }
+        for (const ListedRow& row : ListFolderRows(state, reader, item, ListVariant::Worker)) {
+            if (row.isFolder) continue;
+            const std::string filePath = joinPath(folderPath, row.name);
+            if (wanted.count(filePath) != 0) {
+                found.insert(filePath);
+                planner.addFile(item, row);
+            }
+        }
+    });
+    if (stop.stop_requested()) (void)planner.stopped();
+    for (const std::string& p : paths) {
+        if (found.count(p) == 0) unmatched.push_back(p);
+    }
+    return planner.take();
+}
+
+SaveSummary SaveItems(RecoveryState& state, SectorReader& reader, const SavePlan& plan,
+                      const std::filesystem::path& destination, SaveObserver& observer, SaveControl& control) {
+    const FatVolumeParams& params = state.params;
+    ClusterChainReader chains(reader, params);
+    const std::uint64_t volumeEnd = state.setup.rangeEnd > 0 ? state.setup.rangeEnd : reader.totalSectors();
+    const bool ntfs = params.PartType == "NTFS";
+    const std::function<FileLayout(const SaveItem&)> layoutOf = [&](const SaveItem& item) -> FileLayout {
+        const ListedRow& row = plan.rows.at(item.source);
+        if (ntfs) {
+            return NtfsFileLayout(reader, params, state.mftRuns, parseDecimalU64(row.debug1),
+                                  static_cast<std::uint32_t>(parseDecimalU64(row.debug3)), row.deleted);
+        }
+        return FatFileLayout(chains, params, static_cast<std::uint32_t>(parseDecimalU64(row.debug1)),
+                             item.size, row.deleted, volumeEnd);
+    };
+    return WriteSaveItems(plan.items, destination, reader, layoutOf, observer, control);
+}
+
+}  // namespace quorlan
