@@ -273,7 +273,7 @@ private:
             }
             return;
         }
-        const std::uint64_t unreadableBefore = m_reader.unreadableSectors();
+        m_fileUnreadable = 0;
         std::uint64_t covered = 0;
         const WriteEnd end = writeExtents(out.get(), layout, covered);
         if (end != WriteEnd::Done) {
@@ -320,7 +320,7 @@ private:
         if (covered < layout.size && problem.empty()) {
             problem = "only " + std::to_string(covered) + " of " + std::to_string(layout.size) + " bytes could be located";
         }
-        if (const std::uint64_t bad = m_reader.unreadableSectors() - unreadableBefore; bad > 0) {
+        if (const std::uint64_t bad = m_fileUnreadable; bad > 0) {
             if (!problem.empty()) problem += "; ";
             problem += std::to_string(bad) + " unreadable sector(s) written as zeros";
         }
@@ -371,7 +371,9 @@ private:
         for (std::uint32_t i = 0; i < count; ++i) {
             const std::span<std::byte> slot = span.subspan(std::size_t{i} * kSectorSize, kSectorSize);
             std::memset(slot.data(), 0, kSectorSize);
+            const std::uint64_t slotBefore = m_reader.unreadableSectors();
             (void)m_reader.ReadSectors(sector + i, 1, slot);
+            if (m_reader.unreadableSectors() != slotBefore) ++m_fileUnreadable;
         }
     }
 
@@ -449,6 +451,7 @@ private:
     std::vector<std::pair<std::vector<std::string>, std::int64_t>> m_folderTimes;
     std::optional<CollisionDecision> m_policy;
     int m_writeError = 0;
+    std::uint64_t m_fileUnreadable = 0;  // sectors of the current file that could not be read
 };
 
 }  // namespace

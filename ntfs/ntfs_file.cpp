@@ -186,6 +186,7 @@ FileLayout NtfsFileLayout(SectorReader& reader, const FatVolumeParams& params, c
         e.length = std::min(e.length, layout.size - total);
         total += e.length;
     }
+    std::erase_if(layout.extents, [](const Extent& e) { return e.length == 0; });
     if (total < layout.size && problem.empty()) {
         problem = "the file's runs cover " + std::to_string(total) + " of " + std::to_string(layout.size) + " bytes";
     }
