@@ -23,3 +23,8 @@ echo "== Standard Search of partition 1 (FAT32): the recovered folders and their
 echo
 echo "== Standard Search of partition 2 (NTFS)"
 "$cli" search "$image" --partition 2 --files
+echo
+echo "== Everything on both partitions saved into build/release/demo-recovered/"
+rm -rf build/release/demo-recovered
+"$cli" save "$image" --partition 1 --to build/release/demo-recovered/partition-1 --all
+"$cli" save "$image" --partition 2 --to build/release/demo-recovered/partition-2 --all
