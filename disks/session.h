@@ -51,6 +51,7 @@ public:
     CorruptTableNotice& corruptTableNotice() { return m_notice; }
     RecordTables& tables() { return m_recovery.tables; }
     RecoveryState& recovery() { return m_recovery; }
+    [[nodiscard]] const RecoveryState& recovery() const { return m_recovery; }
 
 private:
     DeviceTable m_devices;
