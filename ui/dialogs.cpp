@@ -125,6 +125,7 @@ CInfo::CInfo(QWidget* parent) : QDialog(parent) {
 CPopulate::CPopulate(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("populate"));
     setModal(false);
+    setAttribute(Qt::WA_ShowWithoutActivating);  // the window keeps the keyboard
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new CColorStatic(QStringLiteral("Populating List Items, Please Wait...."), this));
 }

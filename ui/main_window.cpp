@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeDatabase>
+#include <QPointer>
 #include <QStandardPaths>
 #include <QStyle>
 #include <QVBoxLayout>
@@ -204,6 +205,7 @@ void CChildDialogExDemoDlg::buildUi() {
         if (chosen == saveAll) save(true);
     });
     connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this] { openItem(); });
+    connect(m_list, &QTreeWidget::itemPressed, this, [this] { m_treeHasFocusFlag = false; });
     m_list->header()->setSortIndicatorShown(false);
     right->addWidget(m_list, 1);
     grid->addLayout(right, 1, 1, 2, 1);
@@ -526,7 +528,7 @@ void CChildDialogExDemoDlg::clickCheckBox(QTreeWidgetItem* item) {
     refreshChecks(item);
 }
 
-void CChildDialogExDemoDlg::listFolder(QTreeWidgetItem* item) {
+void CChildDialogExDemoDlg::listFolder(QTreeWidgetItem* item, ListVariant variant) {
     if (m_step != 3 || busy()) return;
     TreeItem* t = engineItem(item);
     if (t == nullptr) return;
@@ -534,15 +536,21 @@ void CChildDialogExDemoDlg::listFolder(QTreeWidgetItem* item) {
     if (m_populate == nullptr) m_populate = new CPopulate(this);
     m_populate->move(geometry().center() - m_populate->rect().center());
     m_populate->show();
+    m_treeHasFocusFlag = true;
+    QWidget* focused = QApplication::focusWidget();
     setEnabled(false);
     auto rows = std::make_shared<std::vector<ListedRow>>();
     startWorker(
-        [this, t, rows](std::stop_token) {
-            *rows = ListFolder(m_session.recovery(), *m_session.reader(), t, ListVariant::Worker);
+        [this, t, rows, variant](std::stop_token) {
+            *rows = ListFolder(m_session.recovery(), *m_session.reader(), t, variant);
         },
-        [this, t, item, rows] {
+        [this, t, item, rows, focused = QPointer<QWidget>(focused)] {
             m_populate->hide();
             setEnabled(true);
+            if (focused) {
+                activateWindow();
+                focused->setFocus();  // disabling the window took the focus away
+            }
             m_currentFolder = t;
             m_currentFolderValue->setText(q(ResultTree::GetItemPath(t, "\\")));
             // Listing names sub-folders from their directory entries.
@@ -777,16 +785,28 @@ bool CChildDialogExDemoDlg::eventFilter(QObject* watched, QEvent* event) {
             return true;  // neither closes the window nor presses a button
         case Qt::Key_Tab:
             if (m_step == 3) {
-                if (m_resultTree->hasFocus()) {
+                if (m_treeHasFocusFlag) {
                     m_list->setFocus();
                 } else {
                     m_resultTree->setFocus();
                 }
+                m_treeHasFocusFlag = !m_treeHasFocusFlag;
+                return true;
+            }
+            return false;
+        case Qt::Key_Right:
+            // Right on a folder of the results opens it and lists it (deleted sub-folders show as
+            // "Deleted FOLDER" in this listing).
+            if (m_step == 3 && m_resultTree->hasFocus() && m_resultTree->currentItem() != nullptr && !busy()) {
+                QTreeWidgetItem* item = m_resultTree->currentItem();
+                item->setExpanded(true);
+                listFolder(item, ListVariant::RightKey);
                 return true;
             }
             return false;
         case Qt::Key_F6:
             (m_step == 1 ? static_cast<QWidget*>(m_partitionTree) : m_step >= 3 ? m_resultTree : m_diskTree)->setFocus();
+            if (m_step >= 3) m_treeHasFocusFlag = true;
             return true;
         case Qt::Key_F7:
             m_list->setFocus();

@@ -79,7 +79,7 @@ public:
     void selectPartition(int index);
     void stopSearch();
     void clickCheckBox(QTreeWidgetItem* item);
-    void listFolder(QTreeWidgetItem* item);
+    void listFolder(QTreeWidgetItem* item, ListVariant variant = ListVariant::Worker);
     void openItem();
     void save(bool all);
     void saveLog();
@@ -157,6 +157,7 @@ private:
     CalculatingDialog* m_calculating = nullptr;
     SavingDialog* m_saving = nullptr;
     bool m_closing = false;
+    bool m_treeHasFocusFlag = false;  // Tab moves from the tree to the list when set, else back
 };
 
 }  // namespace quorlan::ui

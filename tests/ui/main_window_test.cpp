@@ -127,6 +127,8 @@ private slots:
     void stoppedSearchShowsWhatWasFound();
     void guidanceAndExitQuestions();
     void noMediaDialogOffersAnImage();
+    void keysOfTheResultsPage();
+    void progressBarDrawsItsPercentage();
 };
 
 void MainWindowTest::wizardFromDiskPageToSavedFiles() {
@@ -336,6 +338,65 @@ void MainWindowTest::noMediaDialogOffersAnImage() {
     w.show();
     QTRY_VERIFY(log->noMedia > 0 || w.diskTree()->topLevelItem(0)->childCount() > 1);
     QVERIFY(w.diskTree()->topLevelItem(0)->childCount() >= 1);
+}
+
+void MainWindowTest::keysOfTheResultsPage() {
+    Window win(fixture("fat16-search.img"));
+    win.searchPartition(0);
+    CChildDialogExDemoDlg& w = *win.w;
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QTreeWidgetItem* root = w.resultTree()->topLevelItem(0);
+    w.resultTree()->setFocus();
+    w.resultTree()->setCurrentItem(root);
+    // Down lists the next folder; Esc, Enter and Space do nothing; Tab moves to the list.
+    QTest::keyClick(w.resultTree(), Qt::Key_Down);
+    w.waitForWorker();
+    QCOMPARE(w.currentFolderText(), root->child(0)->text(0));
+    QTest::keyClick(w.resultTree(), Qt::Key_Escape);
+    QTest::keyClick(w.resultTree(), Qt::Key_Return);
+    QTest::keyClick(w.resultTree(), Qt::Key_Space);
+    QVERIFY(w.isVisible());
+    QCOMPARE(w.wizardStep(), 3);
+    QTest::keyClick(w.resultTree(), Qt::Key_Tab);
+    QVERIFY(w.propertyList()->hasFocus());
+    QTest::keyClick(w.propertyList(), Qt::Key_F6);
+    QVERIFY(w.resultTree()->hasFocus());
+    win.prompts->answers = {false, true};
+}
+
+void MainWindowTest::progressBarDrawsItsPercentage() {
+    CTextProgressCtrl bar;
+    bar.resize(202, 20);
+    QCOMPARE(bar.shownText(), QStringLiteral("0%"));
+    bar.SetPos(50);
+    QCOMPARE(bar.shownText(), QStringLiteral("50%"));
+    QCOMPARE(bar.filledWidth(200), 100);
+    bar.SetPos(150);  // above the range: clamped
+    QCOMPARE(bar.GetPos(), 100);
+    QCOMPARE(bar.shownText(), QStringLiteral("100%"));
+    bar.SetPos(95);
+    bar.StepIt();  // past the upper bound: wraps to the lower bound plus the excess
+    QCOMPARE(bar.GetPos(), 5);
+    bar.SetRange(10, 10);  // an empty range shows nothing
+    QCOMPARE(bar.shownText(), QString());
+    QCOMPARE(bar.filledWidth(200), 0);
+    bar.SetRange(0, 100);
+    bar.SetPos(50);
+    // The text over the filled half takes the text-background colour, over the empty half the
+    // text colour.
+    bar.SetBarColour(Qt::blue);
+    bar.SetBgColour(Qt::white);
+    bar.SetTextColour(Qt::black);
+    bar.SetTextBkColour(Qt::yellow);
+    const QImage image = bar.grab().toImage();
+    QCOMPARE(QColor(image.pixel(20, 10)), QColor(Qt::blue));
+    QCOMPARE(QColor(image.pixel(180, 10)), QColor(Qt::white));
+    bool yellowText = false;
+    for (int x = 80; x < 101; ++x) {
+        for (int y = 2; y < 18; ++y) yellowText = yellowText || QColor(image.pixel(x, y)) == QColor(Qt::yellow);
+    }
+    QVERIFY(yellowText);
 }
 
 QTEST_MAIN(MainWindowTest)
