@@ -89,8 +89,11 @@ std::vector<FatFileEntry> FatDirectoryReader::ListFatFiles(std::uint32_t folderC
                                                     : EntryCluster(entry, m_params.isFat32());
             ShortNameResult name = ShortName(entry);
             if (!IsListableName(name.name)) continue;
-            if (auto longName = LongName(sector, offset, sectorNumber)) name.name = std::move(*longName);
-            if (!IsListableName(name.name)) continue;
+            // A long name with characters no FAT name may hold (damage, or a crafted disk) gives
+            // way to the 8.3 name, which passed the check: the file stays found.
+            if (auto longName = LongName(sector, offset, sectorNumber); longName && IsListableName(*longName)) {
+                name.name = std::move(*longName);
+            }
             FatFileEntry file;
             file.type = FileTypeOf(name.name, source);
             file.name = std::move(name.name);
@@ -122,8 +125,11 @@ int FatDirectoryReader::NameSubFoldersOf(ResultModel& model, const FolderNode& n
             const std::uint32_t cluster = EntryCluster(entry, m_params.isFat32());
             ShortNameResult name = ShortName(entry);
             if (!IsListableName(name.name)) continue;
-            if (auto longName = LongName(sector, offset, sectorNumber)) name.name = std::move(*longName);
-            if (!IsListableName(name.name)) continue;
+            // A long name with characters no FAT name may hold (damage, or a crafted disk) gives
+            // way to the 8.3 name, which passed the check: the file stays found.
+            if (auto longName = LongName(sector, offset, sectorNumber); longName && IsListableName(*longName)) {
+                name.name = std::move(*longName);
+            }
             for (const std::size_t i : children) {
                 FolderNode& child = model.nodes[i];
                 if (child.self != cluster) continue;

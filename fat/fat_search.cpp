@@ -98,8 +98,10 @@ void nameTopLevelFolders(ResultModel& model, RecordTable& table, SectorReader& r
             const std::uint32_t cluster = EntryCluster(entry, fat32);
             ShortNameResult name = ShortName(entry);
             if (!IsListableName(name.name)) continue;
-            if (auto longName = directory.LongName(sector, offset, sectorNumber)) name.name = std::move(*longName);
-            if (!IsListableName(name.name)) continue;
+            // A long name that fails the check gives way to the 8.3 name, as in the listing.
+            if (auto longName = directory.LongName(sector, offset, sectorNumber); longName && IsListableName(*longName)) {
+                name.name = std::move(*longName);
+            }
             model.found = true;
             const auto it = topRow.find(cluster);
             if (it == topRow.end()) continue;
