@@ -4,10 +4,28 @@
 
 namespace quorlan {
 
+namespace {
+
+// Frees a subtree item by item, so that a deep chain of folders does not recurse once per level.
+void destroySubtree(std::unique_ptr<TreeItem> root) {
+    std::vector<std::unique_ptr<TreeItem>> pending;
+    if (root) pending.push_back(std::move(root));
+    while (!pending.empty()) {
+        std::unique_ptr<TreeItem> item = std::move(pending.back());
+        pending.pop_back();
+        for (auto& child : item->children) pending.push_back(std::move(child));
+    }
+}
+
+}  // namespace
+
 ResultTree::ResultTree() { Clear(); }
+
+ResultTree::~ResultTree() { destroySubtree(std::move(m_root)); }
 
 void ResultTree::Clear() {
     m_byId.clear();
+    destroySubtree(std::move(m_root));
     m_root = std::make_unique<TreeItem>();
     m_root->id = m_nextId++;
     m_root->text = "Root";

@@ -36,6 +36,9 @@ struct TreeItem {
 class ResultTree {
 public:
     ResultTree();
+    ~ResultTree();
+    ResultTree(const ResultTree&) = delete;
+    ResultTree& operator=(const ResultTree&) = delete;
 
     [[nodiscard]] TreeItem* root() { return m_root.get(); }
     [[nodiscard]] const TreeItem* root() const { return m_root.get(); }
@@ -60,11 +63,18 @@ public:
     // separator; no separator after a text that already ends with one. Empty for the root.
     [[nodiscard]] static std::string GetItemPath(const TreeItem* item, std::string_view separator = "\\");
 
-    // Every item of the subtree in depth-first order, each child before its next sibling.
+    // Every item of the subtree in depth-first order, each child before its next sibling. Walks
+    // with a stack of its own: a damaged disk can chain folders deeper than the thread's stack.
+    // f may change the texts of items not yet visited, not the shape of the tree.
     template <typename F>
     static void ForEach(TreeItem* item, F&& f) {
-        f(item);
-        for (auto& child : item->children) ForEach(child.get(), f);
+        std::vector<TreeItem*> pending{item};
+        while (!pending.empty()) {
+            TreeItem* next = pending.back();
+            pending.pop_back();
+            f(next);
+            for (auto it = next->children.rbegin(); it != next->children.rend(); ++it) pending.push_back(it->get());
+        }
     }
 
 private:

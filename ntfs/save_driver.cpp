@@ -17,27 +17,31 @@ public:
     Planner(RecoveryState& state, SectorReader& reader, SaveObserver& observer, std::stop_token stop)
         : m_state(state), m_reader(reader), m_observer(observer), m_stop(std::move(stop)) {}
 
-    // The folder with everything below it.
-    void addSubtree(TreeItem* item) {
-        if (stopped() || !m_folders.insert(item->id).second) return;
-        addFolderItem(item);
-        const std::vector<ListedRow> rows = ListFolderRows(m_state, m_reader, item, ListVariant::Worker);
-        for (const ListedRow& row : rows) {
-            if (!row.isFolder) addFile(item, row);
-        }
-        m_observer.countingFiles(m_plan.files);
-        for (auto& child : item->children) addSubtree(child.get());
+    // The folder with everything below it. Each folder is listed (which names its sub-folders)
+    // before its sub-folders' paths are taken.
+    void addSubtree(TreeItem* top) {
+        ResultTree::ForEach(top, [&](TreeItem* item) {
+            if (stopped() || !m_folders.insert(item->id).second) return;
+            addFolderItem(item);
+            for (const ListedRow& row : ListFolderRows(m_state, m_reader, item, ListVariant::Worker)) {
+                if (!row.isFolder) addFile(item, row);
+            }
+            m_observer.countingFiles(m_plan.files);
+        });
     }
 
     // Save: checked folders whole; partly checked ones are walked for their checked parts.
-    void addChecked(TreeItem* item) {
-        if (stopped()) return;
-        if (item->check == kChecked) {
-            addSubtree(item);
-        } else if (item->check == kPartlyChecked) {
-            // Listing names the sub-folders before their paths are taken.
-            (void)ListFolderRows(m_state, m_reader, item, ListVariant::Worker);
-            for (auto& child : item->children) addChecked(child.get());
+    void addChecked(TreeItem* top) {
+        std::vector<TreeItem*> pending{top};
+        while (!pending.empty() && !stopped()) {
+            TreeItem* item = pending.back();
+            pending.pop_back();
+            if (item->check == kChecked) {
+                addSubtree(item);
+            } else if (item->check == kPartlyChecked) {
+                (void)ListFolderRows(m_state, m_reader, item, ListVariant::Worker);
+                for (auto it = item->children.rbegin(); it != item->children.rend(); ++it) pending.push_back(it->get());
+            }
         }
     }
 

@@ -146,3 +146,26 @@ TEST(ReparentLostFolders, FoldersWithoutParentGoUnderTheMiscFolder) {
 
 }  // namespace
 }  // namespace quorlan
+
+namespace quorlan {
+namespace {
+
+TEST(ResultTree, AChainOfFoldersDeeperThanTheStackIsWalkedAndFreed) {
+    // A damaged disk can chain each folder's parent to the one before it, any number deep.
+    auto tree = std::make_unique<ResultTree>();
+    TreeItem* item = tree->root();
+    constexpr int kDepth = 300000;
+    for (int i = 0; i < kDepth; ++i) item = tree->InsertItem(item, "d", kImageClosedFolder);
+    int visited = 0;
+    ResultTree::ForEach(tree->root(), [&](TreeItem*) { ++visited; });
+    EXPECT_EQ(visited, kDepth + 1);
+    ResultTree::ClickCheckBox(tree->root());
+    EXPECT_EQ(item->check, kChecked);
+    tree->Clear();
+    EXPECT_TRUE(tree->root()->children.empty());
+    for (int i = 0; i < kDepth; ++i) item = tree->InsertItem(tree->root(), "flat", kImageClosedFolder);
+    tree.reset();  // and the destructor
+}
+
+}  // namespace
+}  // namespace quorlan
