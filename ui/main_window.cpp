@@ -756,10 +756,12 @@ void CChildDialogExDemoDlg::back() {
 bool CChildDialogExDemoDlg::exitProgram() {
     if (m_step == 3 && !busy() && m_prompts->question(QStringLiteral("Do you want to save the recovery?"))) saveLog();
     if (!m_prompts->question(QStringLiteral("Do you want to exit from Quorlan?"), true)) return false;
+    m_closing = true;
     if (m_worker.joinable()) {
         m_worker.request_stop();
         m_worker.join();  // workers honour a stop within one chunk; none waits for this thread then
     }
+    m_workerDone = true;
     return true;
 }
 
@@ -832,9 +834,10 @@ void CChildDialogExDemoDlg::startWorker(std::function<void(std::stop_token)> wor
         m_observer->setStop(stop);
         work(stop);
         QMetaObject::invokeMethod(this, [this, done = std::move(done)] {
-            m_worker.join();
+            if (m_worker.joinable()) m_worker.join();  // the exit path may have joined it already
             m_workerDone = true;
             m_pollTimer.stop();
+            if (m_closing) return;
             poll();
             done();
         }, Qt::QueuedConnection);

@@ -291,6 +291,16 @@ void MainWindowTest::stoppedSearchShowsWhatWasFound() {
     QCOMPARE(w.wizardStep(), 3);
     QVERIFY(w.backButton()->isEnabled());
     QCOMPARE(w.resultTree()->topLevelItem(0)->text(0), QStringLiteral("Root"));
+
+    // Closing the window while a search runs stops the search; only the exit question is asked.
+    w.back();
+    w.next();
+    QVERIFY(w.busy());
+    win.prompts->answers = {true};
+    const int asked = static_cast<int>(win.log->questions.size());
+    QVERIFY(w.close());
+    QVERIFY(!w.busy());
+    QCOMPARE(win.log->questions.mid(asked), QStringList{QStringLiteral("Do you want to exit from Quorlan?")});
 }
 
 void MainWindowTest::guidanceAndExitQuestions() {
