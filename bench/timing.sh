@@ -12,16 +12,19 @@ build_cli() {
     cli=$root/build/release/cli/quorlan-cli
 }
 
-# mean_seconds NAME COMMAND: runs COMMAND $runs times, prints the mean in seconds.
+# mean_seconds NAME COMMAND [PREPARE]: runs COMMAND $runs times, prints the mean in seconds.
+# PREPARE, when given, runs before each run and is not timed (clearing a destination folder).
 mean_seconds() {
-    local name=$1 command=$2
+    local name=$1 command=$2 prepare=${3:-}
     if command -v hyperfine >/dev/null && command -v jq >/dev/null; then
-        hyperfine --style none --runs "$runs" --export-json "$cache/$name.json" "$command" >&2
+        hyperfine --style none --runs "$runs" ${prepare:+--prepare "$prepare"} \
+            --export-json "$cache/$name.json" "$command" >&2
         jq -r '.results[0].mean' "$cache/$name.json"
         return
     fi
     local total=0 t0 t1 i
     for ((i = 0; i < runs; i++)); do
+        [ -z "$prepare" ] || bash -c "$prepare"
         t0=$(date +%s.%N)
         bash -c "$command"
         t1=$(date +%s.%N)

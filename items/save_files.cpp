@@ -211,14 +211,27 @@ private:
         m_observer.savingFile(item.name, joinPath(m_currentPath), number, total);
         m_observer.fileProgress(0, item.size);
 
+        FileLayout layout = m_layoutOf(item);
+        if (layout.failed) {
+            m_summary.failed.push_back({rawFile, layout.problem});
+            return;
+        }
         const std::string base = SafeFileName(item.name);
         std::string name = base;
         bool overwrite = false;
-        struct stat st {};
+        auto create = [&](const std::string& target) {
+            return UniqueFd(::openat(dir, target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+        };
+        UniqueFd out;
         if (where.used.count(fold(name)) != 0) {
             // Two recovered files of one name in one folder: both are kept.
             name = freeName(dir, where, base);
-        } else if (exists(dir, name, st)) {
+        } else {
+            // Most names are free: the exclusive create is the existence check.
+            out = create(name);
+        }
+        struct stat st {};
+        if (!out.valid() && errno == EEXIST && name == base && exists(dir, name, st)) {
             const std::string proposed = freeName(dir, where, base);
             CollisionDecision decision;
             if (m_policy) {
@@ -255,15 +268,11 @@ private:
             m_summary.failed.push_back({rawFile, "no free name for the file"});
             return;
         }
-
-        FileLayout layout = m_layoutOf(item);
-        if (layout.failed) {
-            m_summary.failed.push_back({rawFile, layout.problem});
-            return;
-        }
         const std::string target = overwrite ? std::string(truncateName(".qlnpart-" + name)) : name;
-        if (overwrite) (void)::unlinkat(dir, target.c_str(), 0);
-        UniqueFd out(::openat(dir, target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+        if (!out.valid()) {
+            if (overwrite) (void)::unlinkat(dir, target.c_str(), 0);
+            out = create(target);
+        }
         if (!out.valid()) {
             const int error = errno;
             if (error == ENOSPC || error == EDQUOT) {
@@ -358,6 +367,7 @@ private:
             length -= static_cast<std::size_t>(n);
             offset += static_cast<std::uint64_t>(n);
         }
+        m_writtenEnd = std::max(m_writtenEnd, offset);
         return WriteEnd::Done;
     }
 
@@ -379,6 +389,7 @@ private:
 
     WriteEnd writeExtents(int fd, const FileLayout& layout, std::uint64_t& position) {
         position = 0;
+        m_writtenEnd = 0;
         for (const Extent& extent : layout.extents) {
             if (position >= layout.size) break;
             const std::uint64_t length = std::min(extent.length, layout.size - position);
@@ -412,7 +423,8 @@ private:
         }
         if (const WriteEnd e = interrupted(); e != WriteEnd::Done) return e;
         position = std::min(position, layout.size);
-        if (::ftruncate(fd, static_cast<off_t>(position)) != 0) {
+        // A file that ends in a hole is extended to its size; a written end needs nothing.
+        if (position > m_writtenEnd && ::ftruncate(fd, static_cast<off_t>(position)) != 0) {
             m_writeError = errno;
             return errno == ENOSPC || errno == EDQUOT ? WriteEnd::Full : WriteEnd::Error;
         }
@@ -452,6 +464,7 @@ private:
     std::optional<CollisionDecision> m_policy;
     int m_writeError = 0;
     std::uint64_t m_fileUnreadable = 0;  // sectors of the current file that could not be read
+    std::uint64_t m_writtenEnd = 0;      // the end of the bytes written to the current file
 };
 
 }  // namespace
@@ -510,10 +523,16 @@ std::optional<std::int64_t> FatTimeToUnix(std::uint16_t date, std::uint16_t time
     tm.tm_hour = std::min(time >> 11, 23);
     tm.tm_min = std::min((time >> 5) & 0x3F, 59);
     tm.tm_sec = std::min((time & 0x1F) * 2, 59);
-    tm.tm_isdst = -1;  // FAT keeps local time
-    const std::time_t t = std::mktime(&tm);
-    if (t == static_cast<std::time_t>(-1)) return std::nullopt;
-    return static_cast<std::int64_t>(t);
+    // FAT keeps local time. The stamp read as UTC, less the local offset at that instant (asked
+    // twice, for stamps near a daylight-saving change); localtime_r reads the zone once, where
+    // mktime would read it for every file.
+    const std::time_t asUtc = timegm(&tm);
+    auto offsetAt = [](std::time_t t) {
+        std::tm local{};
+        return localtime_r(&t, &local) != nullptr ? static_cast<std::time_t>(local.tm_gmtoff) : 0;
+    };
+    const std::time_t guess = asUtc - offsetAt(asUtc);
+    return static_cast<std::int64_t>(asUtc - offsetAt(guess));
 }
 
 std::optional<std::int64_t> NtfsTimeToUnix(std::int64_t stamp) {
