@@ -9,9 +9,20 @@ bash scripts/install-deps.sh
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 for fuzzer in build/fuzz/tests/fuzz/fuzz_*; do
-    [ -x "$fuzzer" ] || continue
+    [ -f "$fuzzer" ] && [ -x "$fuzzer" ] || continue
     echo "== $(basename "$fuzzer")"
-    "$fuzzer" -runs=200000 -max_len=4096 -seed=1 2>&1 | tail -n 1
+    # A fuzzer with a <name>_seeds folder starts from it; what it finds goes to a scratch folder
+    # (libFuzzer writes into the first folder it is given).
+    corpus=()
+    if [ -d "${fuzzer}_seeds" ]; then
+        scratch=$(mktemp -d)
+        corpus=("$scratch" "${fuzzer}_seeds")
+    fi
+    # The log fuzzer rebuilds a whole tree per input (a few hundred a second): it gets a minute.
+    limit=(-runs=200000)
+    [ "$(basename "$fuzzer")" != fuzz_recovery_log ] || limit=(-max_total_time=60)
+    "$fuzzer" "${limit[@]}" -max_len=4096 -seed=1 "${corpus[@]}" 2>&1 | tail -n 1
+    [ ${#corpus[@]} -eq 0 ] || rm -rf "${corpus[0]}"
 done
 
 cmake --preset ci >/dev/null

@@ -35,7 +35,9 @@ std::size_t lineCount(const std::string& text) { return static_cast<std::size_t>
 TEST(Cli, MisuseIsAUsageError) {
     for (const char* args : {"", "frobnicate", "partitions", "partitions a.img b.img", "partitions --verbose x.img",
                              "disks extra", "disk", "search x.img", "search x.img --partition",
-                             "search x.img --partition 0", "search x.img --partition two"}) {
+                             "search x.img --partition 0", "search x.img --partition two",
+                             "search x.img --partition 1 --load-log x", "search x.img --load-log x --save-log y",
+                             "search x.img --save-log", "save x.img --partition 1 --load-log x --to d --all"}) {
         const auto r = cli(args);
         EXPECT_EQ(r.exitCode, 2) << args;
         EXPECT_TRUE(r.out.empty()) << args;
@@ -166,6 +168,76 @@ TEST(Cli, SearchPrintsTheRecoveredTreeAndNeverWritesTheSource) {
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("there is no partition 2"), std::string::npos) << missing.err;
     EXPECT_EQ(sha256(image), before);
+}
+
+std::string quoted(const std::filesystem::path& path) { return shellQuote(path.string()); }
+
+// A search stored with --save-log and shown again with --load-log; the log names its image by
+// file name, and a log of another image, a damaged or a missing log is refused.
+TEST(Cli, ARecoveryLogShowsTheSearchAgain) {
+    test::TempDir dir;
+    const std::string images[] = {"fat16-search.img", "fat32-search.img", "ntfs-search.img"};
+    auto logOf = [&](const std::string& image) { return dir / image / "X.QLG"; };
+    for (const std::string& name : images) {
+        SCOPED_TRACE(name);
+        const std::string image = fixture(name);
+        const std::string before = sha256(image);
+        std::filesystem::create_directories(dir / name);
+        const auto searched = cli("search " + shellQuote(image) + " --partition 1 --files --json --save-log " +
+                                  quoted(dir / name / "x.qlg"));
+        ASSERT_EQ(searched.exitCode, 0) << searched.err;
+        EXPECT_NE(searched.err.find("recovery log saved to " + logOf(name).string() + "\n"), std::string::npos)
+            << searched.err;
+        ASSERT_TRUE(std::filesystem::exists(logOf(name)));
+        EXPECT_FALSE(std::filesystem::exists(dir / name / "x.qlg"));
+        EXPECT_NE(searched.out.find(R"("files":[{"path":)"), std::string::npos) << searched.out;
+
+        const auto loaded =
+            cli("search " + shellQuote(image) + " --load-log " + quoted(logOf(name)) + " --files --json");
+        ASSERT_EQ(loaded.exitCode, 0) << loaded.err;
+        EXPECT_EQ(loaded.out, searched.out);
+        EXPECT_EQ(sha256(image), before);
+    }
+
+    const auto cut = dir / "CUT.QLG";
+    ASSERT_EQ(runCommand("head -c 100 " + quoted(logOf(images[2])) + " > " + quoted(cut)).exitCode, 0);
+    const struct {
+        std::string image;
+        std::filesystem::path log;
+    } refused[] = {
+        {images[1], logOf(images[0])}, {images[2], logOf(images[1])}, {images[0], logOf(images[2])},
+        {images[2], cut},              {images[0], dir / "missing.qlg"},
+    };
+    for (const auto& c : refused) {
+        const auto r = cli("search " + shellQuote(fixture(c.image)) + " --load-log " + quoted(c.log));
+        EXPECT_EQ(r.exitCode, 1) << c.image << " " << c.log;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+        EXPECT_NE(r.err.find("Either the selected log file is corrupted or you have selected the wrong disk for "
+                             "recovery."),
+                  std::string::npos)
+            << r.err;
+    }
+}
+
+TEST(Cli, SaveFromARecoveryLogWritesWhatTheSearchWould) {
+    for (const char* name : {"fat16-search.img", "fat32-search.img"}) {
+        SCOPED_TRACE(name);
+        test::TempDir dir;
+        const std::string image = shellQuote(fixture(name));
+        const auto stored = cli("search " + image + " --partition 1 --save-log " + quoted(dir / "x"));
+        ASSERT_EQ(stored.exitCode, 0) << stored.err;
+        const auto fromSearch = cli("save " + image + " --partition 1 --all --to " + quoted(dir / "searched"));
+        const auto fromLog = cli("save " + image + " --load-log " + quoted(dir / "X.QLG") + " --all --to " +
+                                 quoted(dir / "loaded"));
+        ASSERT_EQ(fromSearch.exitCode, 0) << fromSearch.err;
+        ASSERT_EQ(fromLog.exitCode, 0) << fromLog.err;
+        EXPECT_EQ(fromLog.out.rfind("Saved ", 0), 0u) << fromLog.out;
+        EXPECT_GT(std::distance(std::filesystem::recursive_directory_iterator(dir / "loaded"),
+                                std::filesystem::recursive_directory_iterator()),
+                  10);
+        const auto diff = runCommand("diff -r " + quoted(dir / "searched") + " " + quoted(dir / "loaded"));
+        EXPECT_EQ(diff.exitCode, 0) << diff.out << diff.err;
+    }
 }
 
 TEST(Cli, DisksListsRemovableMediaAsJson) {
