@@ -122,7 +122,7 @@ void BuildFatResultTree(ResultModel& model, RecordTable& table, SectorReader& re
     TreeItem* root = model.tree.root();
     for (int r = 0; r < table.RowCount(); ++r) {
         if (table.GetU64(r, "parent") != 0 || table.GetCell(r, "Type") != "FOLDER") continue;
-        model.AddFolderNode(root, table.GetCell(r, "Name"), table.GetU32(r, "self"),
+        model.AddFolderNode(root, std::string(table.GetCell(r, "Name")), table.GetU32(r, "self"),
                             static_cast<std::uint16_t>(table.GetU64(r, "date")),
                             static_cast<std::uint16_t>(table.GetU64(r, "time")), 0, table.GetCell(r, "Deleted") == "1");
     }

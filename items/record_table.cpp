@@ -1,7 +1,10 @@
 #include "items/record_table.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
 #include <optional>
 
 #include "core/text.h"
@@ -10,7 +13,16 @@ namespace quorlan {
 
 namespace {
 
-const std::string kEmpty;
+// The end offset of cell k in a row block (offsets count from the end of the header).
+std::uint32_t cellEnd(const std::string& row, std::size_t k) {
+    std::uint32_t end = 0;
+    std::memcpy(&end, row.data() + k * sizeof end, sizeof end);
+    return end;
+}
+
+void setCellEnd(std::string& row, std::size_t k, std::uint32_t end) {
+    std::memcpy(row.data() + k * sizeof end, &end, sizeof end);
+}
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -111,15 +123,36 @@ void RecordTable::ResetColumns(std::vector<ColumnSpec> columns) {
 
 int RecordTable::InsertRow(int index, std::string_view text) {
     if (index < 0 || index > RowCount()) index = RowCount();
-    std::vector<std::string> row(m_columns.size());
-    if (!row.empty()) row[0] = std::string(text);
+    const std::size_t columns = m_columns.size();
+    std::string row;
+    if (columns > 0) {
+        const std::size_t header = columns * sizeof(std::uint32_t);
+        const auto length = static_cast<std::uint32_t>(
+            std::min<std::size_t>(text.size(), std::numeric_limits<std::uint32_t>::max() - header));
+        row.resize(header);
+        for (std::size_t k = 0; k < columns; ++k) setCellEnd(row, k, length);
+        row.append(text.substr(0, length));
+    }
     m_rows.insert(m_rows.begin() + index, std::move(row));
     return index;
 }
 
 void RecordTable::SetCell(int row, int column, std::string_view text) {
     if (row < 0 || row >= RowCount() || column < 0 || column >= ColumnCount()) return;
-    m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)] = std::string(text);
+    std::string& block = m_rows[static_cast<std::size_t>(row)];
+    const auto k = static_cast<std::size_t>(column);
+    const std::size_t columns = m_columns.size();
+    const std::size_t header = columns * sizeof(std::uint32_t);
+    const std::uint32_t begin = k == 0 ? 0 : cellEnd(block, k - 1);
+    const std::uint32_t end = cellEnd(block, k);
+    const std::size_t room = std::numeric_limits<std::uint32_t>::max() - header - (block.size() - header - (end - begin));
+    text = text.substr(0, std::min(text.size(), room));
+    block.replace(header + begin, end - begin, text);
+    const auto newEnd = static_cast<std::uint32_t>(begin + text.size());
+    const std::int64_t shift = std::int64_t{newEnd} - std::int64_t{end};
+    for (std::size_t j = k; j < columns; ++j) {
+        setCellEnd(block, j, static_cast<std::uint32_t>(std::int64_t{cellEnd(block, j)} + shift));
+    }
 }
 
 void RecordTable::SetCell(int row, std::string_view columnName, std::string_view text) {
@@ -138,12 +171,16 @@ void RecordTable::SetSignedNumber(int row, std::string_view columnName, std::int
     SetCell(row, ColumnIndex(columnName), std::to_string(value));
 }
 
-const std::string& RecordTable::GetCell(int row, int column) const {
-    if (row < 0 || row >= RowCount() || column < 0 || column >= ColumnCount()) return kEmpty;
-    return m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+std::string_view RecordTable::GetCell(int row, int column) const {
+    if (row < 0 || row >= RowCount() || column < 0 || column >= ColumnCount()) return {};
+    const std::string& block = m_rows[static_cast<std::size_t>(row)];
+    const auto k = static_cast<std::size_t>(column);
+    const std::size_t header = m_columns.size() * sizeof(std::uint32_t);
+    const std::uint32_t begin = k == 0 ? 0 : cellEnd(block, k - 1);
+    return std::string_view(block).substr(header + begin, cellEnd(block, k) - begin);
 }
 
-const std::string& RecordTable::GetCell(int row, std::string_view columnName) const {
+std::string_view RecordTable::GetCell(int row, std::string_view columnName) const {
     return GetCell(row, ColumnIndex(columnName));
 }
 
@@ -172,7 +209,7 @@ void RecordTable::DeleteRow(int row) {
 
 int RecordTable::FindRow(std::string_view text) const {
     for (std::size_t i = 0; i < m_rows.size(); ++i) {
-        if (!m_rows[i].empty() && equalsIgnoreCase(m_rows[i][0], text)) return static_cast<int>(i);
+        if (ColumnCount() > 0 && equalsIgnoreCase(GetCell(static_cast<int>(i), 0), text)) return static_cast<int>(i);
     }
     return -1;
 }
@@ -180,13 +217,18 @@ int RecordTable::FindRow(std::string_view text) const {
 bool RecordTable::SortByColumn(int column, bool ascending) {
     if (!m_sortable || column < 0 || column >= ColumnCount()) return false;
     const auto col = static_cast<std::size_t>(column);
-    auto before = [&](const std::vector<std::string>& x, const std::vector<std::string>& y) {
-        const int c = CompareCells(x[col], y[col]);
+    const std::size_t header = m_columns.size() * sizeof(std::uint32_t);
+    auto cellOf = [&](const std::string& block) {
+        const std::uint32_t begin = col == 0 ? 0 : cellEnd(block, col - 1);
+        return std::string_view(block).substr(header + begin, cellEnd(block, col) - begin);
+    };
+    auto before = [&](const std::string& x, const std::string& y) {
+        const int c = CompareCells(cellOf(x), cellOf(y));
         return ascending ? c < 0 : c > 0;
     };
     // A bottom-up merge sort: it needs no more of the comparison than "is x before y", so cells
     // that fall under different rules can never send it out of bounds.
-    std::vector<std::vector<std::string>> scratch(m_rows.size());
+    std::vector<std::string> scratch(m_rows.size());
     for (std::size_t width = 1; width < m_rows.size(); width *= 2) {
         for (std::size_t lo = 0; lo < m_rows.size(); lo += 2 * width) {
             const std::size_t mid = std::min(lo + width, m_rows.size());

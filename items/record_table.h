@@ -1,5 +1,7 @@
 // The record tables in which the searches store what they find: ordered rows of text cells
 // under named columns. Numbers are kept as decimal text, as the recovery log stores them.
+// A row is kept as one block of bytes (the cells' end offsets, then the cells' text), so that a
+// search of a large volume, one row per file, costs one small allocation per file.
 #pragma once
 
 #include <cstddef>
@@ -43,9 +45,10 @@ public:
     void SetNumber(int row, std::string_view columnName, std::uint64_t value);
     void SetSignedNumber(int row, std::string_view columnName, std::int64_t value);
 
-    // The cell's text; empty for a row or column that does not exist.
-    [[nodiscard]] const std::string& GetCell(int row, int column) const;
-    [[nodiscard]] const std::string& GetCell(int row, std::string_view columnName) const;
+    // The cell's text; empty for a row or column that does not exist. The view is good until the
+    // table next changes.
+    [[nodiscard]] std::string_view GetCell(int row, int column) const;
+    [[nodiscard]] std::string_view GetCell(int row, std::string_view columnName) const;
     // At most bufferLength - 1 bytes of the cell, as a reader with a fixed buffer sees it
     // (cut at a UTF-8 character boundary).
     [[nodiscard]] std::string GetCell(int row, int column, std::size_t bufferLength) const;
@@ -69,7 +72,8 @@ public:
 private:
     std::string m_name;
     std::vector<ColumnSpec> m_columns;
-    std::vector<std::vector<std::string>> m_rows;
+    // Each row: ColumnCount() little-endian u32 end offsets into the text that follows them.
+    std::vector<std::string> m_rows;
     bool m_sortable = false;
     int m_sortedColumn = -1;
     bool m_sortedAscending = true;

@@ -132,7 +132,7 @@ void AddChildFolders(ResultModel& model, std::uint32_t P, RecordTable& table, Tr
         const std::uint64_t parent = parentOf(r);
         if (parent < P) break;
         if (parent > P) continue;
-        std::string name = table.GetCell(r, "Name");
+        std::string name(table.GetCell(r, "Name"));
         if (name.empty()) name = model.NextDirName();
         const std::uint32_t self = table.GetU32(r, "self");
         const auto date = static_cast<std::uint64_t>(table.GetI64(r, "date"));
@@ -166,7 +166,7 @@ void PlaceFolderLevels(ResultModel& model, RecordTable& table, bool skipRepeated
             table.DeleteRow(0);
             continue;
         }
-        std::string name = table.GetCell(0, "Name");
+        std::string name(table.GetCell(0, "Name"));
         if (name.empty()) name = model.NextDirName();
         const std::uint32_t self = table.GetU32(0, "self");
         const auto date = static_cast<std::uint64_t>(table.GetI64(0, "date"));

@@ -32,7 +32,7 @@ void BuildNtfsResultTree(ResultModel& model, RecordTable& table, SearchObserver&
         }
     }
     for (const int r : topRows) {
-        model.AddFolderNode(root, table.GetCell(r, "Name"), table.GetU32(r, "self"),
+        model.AddFolderNode(root, std::string(table.GetCell(r, "Name")), table.GetU32(r, "self"),
                             static_cast<std::uint64_t>(table.GetI64(r, "date")), 0, kNtfsRootRecord,
                             table.GetCell(r, "Deleted") == "1");
     }

@@ -75,7 +75,7 @@ TEST(ScanDirectoryClusters, RecordsFoldersThatNameThemselves) {
     NullObserver quiet;
     ScanDirectoryClusters(reader, v.fat.p, 80000, table, RunContext{quiet, {}});
     std::vector<std::string> selves;
-    for (int r = 0; r < table.RowCount(); ++r) selves.push_back(table.GetCell(r, "self"));
+    for (int r = 0; r < table.RowCount(); ++r) selves.emplace_back(table.GetCell(r, "self"));
     EXPECT_EQ(selves, (std::vector<std::string>{"268435455", "3", "4", "5", "600", "700", "701", "1200", "65541"}))
         << "cluster 800 holds a copy of folder 3 and is not a folder";
     EXPECT_EQ(table.GetCell(0, "Name"), "QLN_Miscellaneous");

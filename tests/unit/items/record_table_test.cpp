@@ -11,7 +11,7 @@ namespace {
 
 std::vector<std::string> column(const RecordTable& t, int c) {
     std::vector<std::string> out;
-    for (int r = 0; r < t.RowCount(); ++r) out.push_back(t.GetCell(r, c));
+    for (int r = 0; r < t.RowCount(); ++r) out.emplace_back(t.GetCell(r, c));
     return out;
 }
 
@@ -63,6 +63,44 @@ TEST(RecordTable, DataModelRules) {
     EXPECT_EQ(column(t, 0), (std::vector<std::string>{"a", "c", "d"}));
     t.DeleteAllRows();
     EXPECT_EQ(t.RowCount(), 0);
+}
+
+// Cells are packed into one block per row: rewriting one cell longer or shorter, in any order,
+// must leave every other cell of every row as it was. Checked against a plain table of strings.
+TEST(RecordTable, RewrittenCellsKeepTheirNeighbours) {
+    RecordTable t = MakeNtfsEntryTable();
+    const int columns = t.ColumnCount();
+    std::vector<std::vector<std::string>> model;
+    std::uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+    for (int step = 0; step < 4000; ++step) {
+        const std::uint32_t what = next() % 10;
+        if (what == 0 || model.empty()) {
+            const int at = static_cast<int>(next() % (model.size() + 1));
+            const std::string text(next() % 40, static_cast<char>('a' + step % 26));
+            t.InsertRow(at, text);
+            std::vector<std::string> row{text};
+            row.resize(static_cast<std::size_t>(columns));
+            model.insert(model.begin() + at, row);
+        } else if (what == 1 && model.size() > 5) {
+            const auto at = next() % model.size();
+            t.DeleteRow(static_cast<int>(at));
+            model.erase(model.begin() + static_cast<std::ptrdiff_t>(at));
+        } else {
+            const auto r = next() % model.size();
+            const auto c = next() % static_cast<std::uint32_t>(columns);
+            std::string text(next() % 300, 'x');
+            if (!text.empty()) text[next() % text.size()] = '\0';  // cells may hold any byte
+            t.SetCell(static_cast<int>(r), static_cast<int>(c), text);
+            model[r][c] = text;
+        }
+    }
+    ASSERT_EQ(static_cast<std::size_t>(t.RowCount()), model.size());
+    for (std::size_t r = 0; r < model.size(); ++r) {
+        for (int c = 0; c < columns; ++c) {
+            ASSERT_EQ(t.GetCell(static_cast<int>(r), c), model[r][static_cast<std::size_t>(c)]) << r << "," << c;
+        }
+    }
 }
 
 TEST(RecordTable, SortsNumbersOfAnyLengthInNumericOrder) {
@@ -120,7 +158,7 @@ TEST(RecordTable, MixedCellsSortWithoutFault) {
     ASSERT_TRUE(t.SortByColumn(0, true));
     EXPECT_EQ(t.RowCount(), 220);
     std::map<std::string, int> counts;
-    for (int r = 0; r < t.RowCount(); ++r) ++counts[t.GetCell(r, 0)];
+    for (int r = 0; r < t.RowCount(); ++r) ++counts[std::string(t.GetCell(r, 0))];
     for (const char* v : cells) EXPECT_EQ(counts[v], 20) << v;
 }
 

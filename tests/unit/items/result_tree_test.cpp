@@ -134,7 +134,7 @@ TEST(ReparentLostFolders, FoldersWithoutParentGoUnderTheMiscFolder) {
         int calls = 0;
         ReparentLostFolders(t, numbering, [&](int, int) { ++calls; });
         std::map<std::string, std::string> parentOf;
-        for (int r = 0; r < t.RowCount(); ++r) parentOf[t.GetCell(r, "Name")] = t.GetCell(r, "parent");
+        for (int r = 0; r < t.RowCount(); ++r) parentOf[std::string(t.GetCell(r, "Name"))] = t.GetCell(r, "parent");
         EXPECT_EQ(parentOf["QLN_Miscellaneous"], std::to_string(root));
         EXPECT_EQ(parentOf["d100"], std::to_string(root));
         EXPECT_EQ(parentOf["d101"], "100");
