@@ -7,8 +7,9 @@
 
 namespace quorlan::cli {
 
-[[nodiscard]] inline std::string jsonString(std::string_view text) {
-    std::string out = "\"";
+// Appends text as a JSON string literal to out.
+inline void appendJsonString(std::string& out, std::string_view text) {
+    out += '"';
     for (const char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
         switch (c) {
@@ -29,6 +30,11 @@ namespace quorlan::cli {
         }
     }
     out += '"';
+}
+
+[[nodiscard]] inline std::string jsonString(std::string_view text) {
+    std::string out;
+    appendJsonString(out, text);
     return out;
 }
 

@@ -7,10 +7,10 @@
 #include <thread>
 #include <string>
 #include <string_view>
-#include <map>
 #include <vector>
 
 #include "cli/json.h"
+#include "core/text.h"
 #include "cli/progress.h"
 #include "items/result_tree.h"
 #include "disks/disk_inventory.h"
@@ -303,82 +303,136 @@ extern "C" void onInterrupt(int) {
     std::signal(SIGINT, SIG_DFL);
 }
 
-struct FileOut {
-    const TreeItem* folder;
-    ListedRow row;
-};
-
 // Lists every folder of the result as the results page lists it, parents before children, so
-// that each folder has its directory-entry name before its children are read.
-std::vector<FileOut> listEverything(RecoveryState& state, SectorReader& reader) {
-    std::vector<FileOut> files;
+// that each folder has its directory-entry name before its children are read, and hands each
+// folder's rows to visit as it goes (a large stick lists tens of thousands of files: none of them
+// is kept longer than its folder).
+template <typename Visit>
+void listEverything(RecoveryState& state, SectorReader& reader, Visit&& visit) {
     ResultTree::ForEach(state.model.tree.root(), [&](TreeItem* item) {
-        for (ListedRow& row : ListFolder(state, reader, item, ListVariant::Worker)) {
-            if (!row.isFolder) files.push_back({item, std::move(row)});
-        }
+        visit(item, ListFolderRows(state, reader, item, ListVariant::Worker));
     });
-    return files;
 }
 
 std::string joinPath(const std::string& folder, const std::string& name) {
     return folder.empty() ? name : folder + "/" + name;
 }
 
-void printTreeText(RecoveryState& state, const std::vector<FileOut>& files, bool withFiles) {
-    std::map<const TreeItem*, std::vector<const ListedRow*>> filesOf;
-    for (const FileOut& f : files) filesOf[f.folder].push_back(&f.row);
-    auto printFiles = [&](const TreeItem* folder, const std::string& indent) {
-        if (!withFiles) return;
-        for (const ListedRow* r : filesOf[folder]) {
-            std::cout << indent << r->name << "  " << r->size << " bytes  " << r->date << " " << r->time << "  "
-                      << r->type << (r->deleted ? "  (deleted)" : "") << "\n";
-        }
-    };
-    std::cout << "Root\n";
-    struct Frame {
-        const TreeItem* item;
-        int depth;
-    };
-    std::vector<Frame> stack;
+// Prints the tree as indented text, each folder followed by its files when withFiles. FAT folders
+// are listed even without files: listing names their sub-folders.
+void printTreeText(RecoveryState& state, SectorReader& reader, bool listFolders, bool withFiles) {
     const TreeItem* root = state.model.tree.root();
-    printFiles(root, "  ");
-    for (auto it = root->children.rbegin(); it != root->children.rend(); ++it) stack.push_back({it->get(), 1});
-    while (!stack.empty()) {
-        const Frame f = stack.back();
-        stack.pop_back();
-        const std::string indent(static_cast<std::size_t>(f.depth) * 2, ' ');
-        const FolderNode* node = state.model.FindFolderNode(f.item);
-        std::cout << indent << f.item->text << "/" << (node != nullptr && node->deleted ? "  (deleted)" : "") << "\n";
-        printFiles(f.item, indent + "  ");
-        for (auto it = f.item->children.rbegin(); it != f.item->children.rend(); ++it) {
-            stack.push_back({it->get(), f.depth + 1});
+    auto printFolder = [&](const TreeItem* item) -> std::string {
+        if (item == root) {
+            std::cout << "Root\n";
+            return "  ";
         }
+        std::size_t depth = 0;
+        for (const TreeItem* i = item; i != root && i != nullptr; i = i->parent) ++depth;
+        const std::string indent(depth * 2, ' ');
+        const FolderNode* node = state.model.FindFolderNode(item);
+        std::cout << indent << item->text << "/" << (node != nullptr && node->deleted ? "  (deleted)" : "") << "\n";
+        return indent + "  ";
+    };
+    if (!listFolders) {
+        ResultTree::ForEach(state.model.tree.root(), [&](TreeItem* item) { (void)printFolder(item); });
+        return;
     }
+    listEverything(state, reader, [&](TreeItem* item, const std::vector<ListedRow>& rows) {
+        const std::string indent = printFolder(item);
+        if (!withFiles) return;
+        for (const ListedRow& r : rows) {
+            if (r.isFolder) continue;
+            std::cout << indent << r.name << "  " << r.size << " bytes  " << r.date << " " << r.time << "  " << r.type
+                      << (r.deleted ? "  (deleted)" : "") << "\n";
+        }
+    });
 }
 
-void printTreeJson(RecoveryState& state, const std::vector<FileOut>& files) {
-    JsonArray folders;
-    TreeItem* root = state.model.tree.root();
-    ResultTree::ForEach(root, [&](TreeItem* item) {
-        if (item == root) return;
-        const FolderNode* node = state.model.FindFolderNode(item);
-        folders.push(JsonObject()
-                         .add("path", ResultTree::GetItemPath(item, "/"))
-                         .add("deleted", node != nullptr && node->deleted)
-                         .str());
-    });
-    JsonArray fileArray;
-    for (const FileOut& f : files) {
-        fileArray.push(JsonObject()
-                           .add("path", joinPath(ResultTree::GetItemPath(f.folder, "/"), f.row.name))
-                           .add("size", static_cast<std::uint64_t>(std::stoull(f.row.size)))
-                           .add("deleted", f.row.deleted)
-                           .add("type", f.row.type)
-                           .add("date", f.row.date)
-                           .add("time", f.row.time)
-                           .str());
+// Writes the tree, and with withFiles its files, as one JSON object.
+void printTreeJson(RecoveryState& state, SectorReader& reader, bool listFolders, bool withFiles) {
+    auto member = [](std::string& out, std::string_view key) {
+        appendJsonString(out, key);
+        out += ':';
+    };
+    std::string out;
+    auto writeFolders = [&] {
+        out += '{';
+        member(out, "folders");
+        out += '[';
+        bool first = true;
+        TreeItem* root = state.model.tree.root();
+        ResultTree::ForEach(root, [&](TreeItem* item) {
+            if (item == root) return;
+            const FolderNode* node = state.model.FindFolderNode(item);
+            out += first ? "{" : ",{";
+            first = false;
+            member(out, "path");
+            appendJsonString(out, ResultTree::GetItemPath(item, "/"));
+            out += ',';
+            member(out, "deleted");
+            out += node != nullptr && node->deleted ? "true" : "false";
+            out += '}';
+        });
+        out += "],";
+        member(out, "files");
+        out += '[';
+    };
+    auto flush = [](std::string& text) {
+        std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
+        text.clear();
+    };
+    // NTFS folders carry their names, so the folders go first and the files stream out behind
+    // them through one reused buffer. FAT sub-folders are named by listing their parents, so
+    // there the files wait in memory until every folder has its name.
+    const bool stream = !state.params.isFat();
+    if (stream) writeFolders();
+    std::string waiting;
+    std::string& files = stream ? out : waiting;
+    bool firstFile = true;
+    constexpr std::size_t kFlushBytes = 256 * 1024;
+    if (listFolders) {
+        listEverything(state, reader, [&](TreeItem* item, const std::vector<ListedRow>& rows) {
+            if (!withFiles) return;
+            std::string folderPath;
+            bool pathKnown = false;
+            for (const ListedRow& r : rows) {
+                if (r.isFolder) continue;
+                if (!pathKnown) {
+                    folderPath = ResultTree::GetItemPath(item, "/");
+                    pathKnown = true;
+                }
+                files += firstFile ? "{" : ",{";
+                firstFile = false;
+                member(files, "path");
+                appendJsonString(files, joinPath(folderPath, r.name));
+                files += ',';
+                member(files, "size");
+                files += std::to_string(parseDecimalU64(r.size));
+                files += ',';
+                member(files, "deleted");
+                files += r.deleted ? "true" : "false";
+                files += ',';
+                member(files, "type");
+                appendJsonString(files, r.type);
+                files += ',';
+                member(files, "date");
+                appendJsonString(files, r.date);
+                files += ',';
+                member(files, "time");
+                appendJsonString(files, r.time);
+                files += '}';
+            }
+            if (stream && out.size() >= kFlushBytes) flush(out);
+        });
     }
-    std::cout << JsonObject().raw("folders", folders.str()).raw("files", fileArray.str()).str() << "\n";
+    if (!stream) {
+        writeFolders();
+        flush(out);
+        flush(waiting);
+    }
+    out += "]}\n";
+    flush(out);
 }
 
 // Fills the session's result: a Standard Search of --partition, or the recovery log of
@@ -440,13 +494,12 @@ int cmdSearch(const Options& opt) {
 
     // Listing names FAT sub-folders from their directory entries, so the tree is listed even
     // when only folders are printed; NTFS folders carry their names already.
-    const bool listFiles = opt.files || state.params.isFat();
-    const std::vector<FileOut> files = listFiles ? listEverything(state, reader) : std::vector<FileOut>{};
+    const bool listFolders = opt.files || state.params.isFat();
     progress.finish();
     if (opt.json) {
-        printTreeJson(state, opt.files ? files : std::vector<FileOut>{});
+        printTreeJson(state, reader, listFolders, opt.files);
     } else {
-        printTreeText(state, files, opt.files);
+        printTreeText(state, reader, listFolders, opt.files);
     }
     int exitCode = stopped ? kExitStopped : kExitDone;
     if (progress.notPossible()) std::cerr << "quorlan-cli: " << kMsgStandardNotPossible << "\n";
