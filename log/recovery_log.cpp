@@ -335,9 +335,7 @@ void RestoreRecoveryLog(const RecoveryLog& log, RecoveryState& state, SectorRead
     }
 
     if (ntfs) {
-        const NtfsVolumeParams volume{state.params.Cluster0Start, state.params.SPC,       state.params.MftSector,
-                                      state.params.MftMirrorSector, state.params.RecordSize, state.params.IndexBufferSize};
-        state.mftRuns = BuildMftRunList(reader, volume);
+        state.mftRuns = BuildMftRunList(reader, NtfsVolumeOf(state.params));
         const std::uint64_t recordSectors = state.params.RecordSize > 0 ? state.params.RecordSize : 2;
         const int nameCol = files.ColumnIndex("Name");
         for (const RecoveryLog::NtfsFile& f : log.ntfsFiles) {

@@ -4,40 +4,22 @@
 #include <map>
 
 #include "ntfs/mft.h"
+#include "ntfs/search_driver.h"
 
 namespace quorlan {
 
 namespace {
 
-// Attribute header fields.
-constexpr std::size_t kAttrType = 0x00;          // u32
-constexpr std::size_t kAttrLength = 0x04;        // u32
-constexpr std::size_t kAttrNonResident = 0x08;   // u8
-constexpr std::size_t kAttrNameLength = 0x09;    // u8
-constexpr std::size_t kAttrFlags = 0x0C;         // u16
-constexpr std::size_t kAttrValueLength = 0x10;   // u32, resident
-constexpr std::size_t kAttrValueOffset = 0x14;   // u16, resident
-constexpr std::size_t kAttrLowestVcn = 0x10;     // u64, non-resident
-constexpr std::size_t kAttrRealSize = 0x30;      // u64, non-resident, in the part starting at VCN 0
-constexpr std::size_t kAttrInitializedSize = 0x38;  // u64, likewise
 constexpr std::uint16_t kFlagCompressed = 0x0001;
 constexpr std::uint16_t kFlagEncrypted = 0x4000;
 constexpr std::size_t kRecordUpdateSequenceOffset = 0x04;  // u16: 0x30 in records that hold their number
-constexpr std::size_t kMaxAttributes = 256;
 
 // The unnamed $DATA attributes of a record, by their lowest VCN (0 for a resident one).
 std::map<std::uint64_t, std::size_t> unnamedDataParts(ByteView record) {
     std::map<std::uint64_t, std::size_t> parts;
-    std::size_t pos = record.u16le(kRecordFirstAttribute).value_or(0);
-    for (std::size_t i = 0; i < kMaxAttributes; ++i) {
-        const auto type = record.u32le(pos + kAttrType);
-        const auto length = record.u32le(pos + kAttrLength);
-        if (!type || !length || *type == kAttrEnd || *length < 0x18 || !record.contains(pos, *length)) break;
-        if (*type == kAttrData && record.u8(pos + kAttrNameLength) == 0) {
-            const std::uint64_t vcn = record.u8(pos + kAttrNonResident) == 1 ? record.u64le(pos + kAttrLowestVcn).value_or(0) : 0;
-            parts.emplace(vcn, pos);
-        }
-        pos += *length;
+    for (const std::size_t pos : FindAttributes(record, kAttrData, true)) {
+        const std::uint64_t vcn = record.u8(pos + kAttrNonResident) == 1 ? record.u64le(pos + kAttrLowestVcn).value_or(0) : 0;
+        parts.emplace(vcn, pos);
     }
     return parts;
 }
@@ -96,8 +78,7 @@ FileLayout NtfsFileLayout(SectorReader& reader, const FatVolumeParams& params, c
     std::vector<std::vector<std::byte>> extensions;
     std::string problem;
     if (FindAttribute(record, kAttrAttributeList, false)) {
-        const NtfsVolumeParams volume{params.Cluster0Start, params.SPC, params.MftSector, params.MftMirrorSector,
-                                      recordSectors, params.IndexBufferSize};
+        const NtfsVolumeParams volume = NtfsVolumeOf(params);
         std::vector<std::uint32_t> read{self};
         extensions.reserve(64);
         for (const AttributeListEntry& e : AttributeListEntries(reader, record, volume)) {
@@ -128,11 +109,9 @@ FileLayout NtfsFileLayout(SectorReader& reader, const FatVolumeParams& params, c
     layout.bestEffort = deleted;
     const Part& first = parts.begin()->second;
     if (first.record.u8(first.offset + kAttrNonResident) == 0) {
-        const auto length = first.record.u32le(first.offset + kAttrLength).value_or(0);
-        const auto valueLength = first.record.u32le(first.offset + kAttrValueLength).value_or(0);
-        const auto valueOffset = first.record.u16le(first.offset + kAttrValueOffset).value_or(0);
-        if (std::uint64_t{valueOffset} + valueLength > length) return failed("the file's resident data is damaged");
-        const ByteView value = first.record.sub(first.offset + valueOffset, valueLength);
+        const auto resident = ResidentValue(first.record, first.offset);
+        if (!resident) return failed("the file's resident data is damaged");
+        const ByteView value = *resident;
         Extent e;
         e.kind = Extent::Kind::Bytes;
         e.length = value.size();

@@ -10,15 +10,6 @@ namespace quorlan {
 
 namespace {
 
-// Attribute header fields.
-constexpr std::size_t kAttrLength = 0x04;       // u32
-constexpr std::size_t kAttrNonResident = 0x08;  // u8
-constexpr std::size_t kAttrNameLength = 0x09;   // u8, characters
-constexpr std::size_t kAttrNameOffset = 0x0A;   // u16
-constexpr std::size_t kAttrValueLength = 0x10;  // u32, resident
-constexpr std::size_t kAttrValueOffset = 0x14;  // u16, resident
-constexpr std::size_t kAttrRunsOffset = 0x20;   // u16, non-resident
-constexpr std::size_t kAttrRealSize = 0x30;     // u64, non-resident
 constexpr std::size_t kMinAttributeLength = 0x18;
 
 // Calls visit(offset, type, length) for each attribute, in order, while it returns true. Ends at
@@ -38,14 +29,19 @@ void forEachAttribute(ByteView record, Visit&& visit) {
     }
 }
 
-// The resident value of the attribute at pos (of length len), or an empty view.
-ByteView residentValue(ByteView record, std::size_t pos, std::size_t len) {
-    if (record.u8(pos + kAttrNonResident) != 0) return {};
+// The resident value of the attribute at pos (of length len), or empty.
+std::optional<ByteView> residentValueIn(ByteView record, std::size_t pos, std::size_t len) {
+    if (record.u8(pos + kAttrNonResident) != 0) return std::nullopt;
     const auto valueLength = record.u32le(pos + kAttrValueLength);
     const auto valueOffset = record.u16le(pos + kAttrValueOffset);
-    if (!valueLength || !valueOffset) return {};
-    if (std::uint64_t{*valueOffset} + *valueLength > len) return {};
+    if (!valueLength || !valueOffset) return std::nullopt;
+    if (std::uint64_t{*valueOffset} + *valueLength > len) return std::nullopt;
     return record.sub(pos + *valueOffset, *valueLength);
+}
+
+// The same, or an empty view.
+ByteView residentValue(ByteView record, std::size_t pos, std::size_t len) {
+    return residentValueIn(record, pos, len).value_or(ByteView{});
 }
 
 std::uint64_t readLittle(ByteView bytes, std::size_t pos, unsigned n) {
@@ -83,6 +79,21 @@ std::optional<std::size_t> FindAttribute(ByteView record, std::uint32_t type, bo
         return true;
     });
     return found;
+}
+
+std::vector<std::size_t> FindAttributes(ByteView record, std::uint32_t type, bool unnamedOnly) {
+    std::vector<std::size_t> found;
+    forEachAttribute(record, [&](std::size_t pos, std::uint32_t t, std::size_t) {
+        if (t == type && (!unnamedOnly || record.u8(pos + kAttrNameLength) == 0)) found.push_back(pos);
+        return true;
+    });
+    return found;
+}
+
+std::optional<ByteView> ResidentValue(ByteView record, std::size_t attributeOffset) {
+    const auto length = record.u32le(attributeOffset + kAttrLength);
+    if (!length || !record.contains(attributeOffset, *length)) return std::nullopt;
+    return residentValueIn(record, attributeOffset, *length);
 }
 
 std::optional<FileNameInfo> FindFileName(ByteView record, NameSpace ns) {

@@ -18,6 +18,20 @@ inline constexpr std::uint32_t kAttrData = 0x80;
 inline constexpr std::uint32_t kAttrIndexAllocation = 0xA0;
 inline constexpr std::uint32_t kAttrEnd = 0xFFFFFFFF;
 
+// Attribute header fields.
+inline constexpr std::size_t kAttrType = 0x00;             // u32
+inline constexpr std::size_t kAttrLength = 0x04;           // u32
+inline constexpr std::size_t kAttrNonResident = 0x08;      // u8
+inline constexpr std::size_t kAttrNameLength = 0x09;       // u8, characters
+inline constexpr std::size_t kAttrNameOffset = 0x0A;       // u16
+inline constexpr std::size_t kAttrFlags = 0x0C;            // u16: 0x0001 compressed, 0x4000 encrypted
+inline constexpr std::size_t kAttrValueLength = 0x10;      // u32, resident
+inline constexpr std::size_t kAttrValueOffset = 0x14;      // u16, resident
+inline constexpr std::size_t kAttrLowestVcn = 0x10;        // u64, non-resident
+inline constexpr std::size_t kAttrRunsOffset = 0x20;       // u16, non-resident
+inline constexpr std::size_t kAttrRealSize = 0x30;         // u64, non-resident, in the part starting at VCN 0
+inline constexpr std::size_t kAttrInitializedSize = 0x38;  // u64, likewise
+
 // FILE record header fields.
 inline constexpr std::size_t kRecordFirstAttribute = 0x14;  // u16
 inline constexpr std::size_t kRecordFlags = 0x16;           // u16: 0 deleted file, 1 file, 2 deleted folder, 3 folder
@@ -63,6 +77,14 @@ void CollectAttributeListRecords(ByteView record, std::vector<std::uint32_t>& li
 // Offset of the first attribute of the given type (and, when unnamedOnly, without a name), or
 // empty.
 [[nodiscard]] std::optional<std::size_t> FindAttribute(ByteView record, std::uint32_t type, bool unnamedOnly);
+
+// Offsets of every attribute of the given type (and, when unnamedOnly, without a name), in
+// record order.
+[[nodiscard]] std::vector<std::size_t> FindAttributes(ByteView record, std::uint32_t type, bool unnamedOnly);
+
+// The value of the resident attribute at attributeOffset; empty when the attribute is not
+// resident or its value does not lie inside the attribute.
+[[nodiscard]] std::optional<ByteView> ResidentValue(ByteView record, std::size_t attributeOffset);
 
 // One run of a non-resident attribute, in absolute disk sectors.
 struct Run {

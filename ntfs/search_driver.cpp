@@ -69,6 +69,10 @@ FatVolumeParams NtfsWorkingParams(const NtfsVolumeParams& ntfs) {
     return p;
 }
 
+NtfsVolumeParams NtfsVolumeOf(const FatVolumeParams& p) {
+    return {p.Cluster0Start, p.SPC, p.MftSector, p.MftMirrorSector, p.RecordSize, p.IndexBufferSize};
+}
+
 std::optional<FatVolumeParams> ValidateFatPartition(SectorReader& reader, const std::string& partType,
                                                     std::uint64_t start) {
     return ReadFatBootSector(reader, start, partType);

@@ -80,6 +80,8 @@ inline constexpr const char* kMsgStandardNotPossible =
 // The working parameters of an NTFS volume, in the record the FAT searches use: the volume start
 // in Cluster0Start, its sectors per cluster in SPC, and the four NTFS values.
 [[nodiscard]] FatVolumeParams NtfsWorkingParams(const NtfsVolumeParams& ntfs);
+// The NTFS values back out of that record.
+[[nodiscard]] NtfsVolumeParams NtfsVolumeOf(const FatVolumeParams& params);
 
 // Validates the selected partition's boot sector: the FAT parameters, or empty.
 [[nodiscard]] std::optional<FatVolumeParams> ValidateFatPartition(SectorReader& reader, const std::string& partType,
