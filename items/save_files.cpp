@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 
+#include "core/text.h"
 #include "core/unique_fd.h"
 
 namespace quorlan {
@@ -336,9 +337,7 @@ private:
         if (!problem.empty()) m_summary.incomplete.push_back({rawFile, problem});
     }
 
-    static std::string_view truncateName(const std::string& name) {
-        return std::string_view(name).substr(0, kMaxNameBytes);
-    }
+    static std::string_view truncateName(const std::string& name) { return truncateUtf8(name, kMaxNameBytes); }
 
     enum class WriteEnd { Done, Skipped, Stopped, Full, Error };
 
@@ -481,27 +480,20 @@ std::string SafeFileName(std::string_view raw) {
     if (out.size() > kMaxNameBytes) {
         // Keep a short extension; cut the stem at a character boundary.
         const std::size_t dot = out.rfind('.');
-        std::string ext = dot != std::string::npos && out.size() - dot <= 16 ? out.substr(dot) : std::string();
-        std::size_t keep = kMaxNameBytes - ext.size();
-        while (keep > 0 && (static_cast<unsigned char>(out[keep]) & 0xC0) == 0x80) --keep;
-        out = out.substr(0, keep) + ext;
+        const std::string ext = dot != std::string::npos && out.size() - dot <= 16 ? out.substr(dot) : std::string();
+        out = std::string(truncateUtf8(out, kMaxNameBytes - ext.size())) + ext;
     }
     return out;
 }
 
 std::string NumberedName(std::string_view name, unsigned number) {
+    const std::string suffix = " (" + std::to_string(number) + ")";
     const std::size_t dot = name.rfind('.');
-    const bool hasExt = dot != std::string_view::npos && dot > 0;
+    // An extension too long to keep beside the number is taken as part of the stem.
+    const bool hasExt = dot != std::string_view::npos && dot > 0 && name.size() - dot + suffix.size() < kMaxNameBytes;
     const std::string_view stem = hasExt ? name.substr(0, dot) : name;
     const std::string_view ext = hasExt ? name.substr(dot) : std::string_view();
-    std::string suffix = " (" + std::to_string(number) + ")";
-    std::string candidate = std::string(stem) + suffix + std::string(ext);
-    if (candidate.size() > kMaxNameBytes) {
-        std::size_t keep = kMaxNameBytes - suffix.size() - ext.size();
-        while (keep > 0 && (static_cast<unsigned char>(stem[keep]) & 0xC0) == 0x80) --keep;
-        candidate = std::string(stem.substr(0, keep)) + suffix + std::string(ext);
-    }
-    return candidate;
+    return std::string(truncateUtf8(stem, kMaxNameBytes - suffix.size() - ext.size())) + suffix + std::string(ext);
 }
 
 SaveSummary WriteSaveItems(const std::vector<SaveItem>& items, const std::filesystem::path& destination,

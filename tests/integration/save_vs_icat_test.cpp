@@ -36,14 +36,8 @@ using Item = test::ListedItem;
 
 std::string fixture(const std::string& name) { return std::string(QUORLAN_FIXTURE_DIR) + "/" + name; }
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string sha256(const std::string& path) { return runCommand("sha256sum < " + shellQuote(path)).out.substr(0, 64); }
+using test::readText;
+using test::sha256;
 
 // An image whose bytes must stay as they were when the guard was made.
 class ImageGuard {
@@ -209,7 +203,7 @@ void expectSameByRuns(const std::string& image, std::uint64_t start, const FlsFi
     const auto istat = runCommand("istat -r " + o + f.address.substr(0, dash));
     const std::string data = (scratch / "runs-data").string();
     ASSERT_EQ(runCommand("icat -h " + o + f.address + " > " + shellQuote(data)).exitCode, 0);
-    const std::string bytes = readFile(data);
+    const std::string bytes = readText(data);
 
     const UniqueFd fd(::open(saved.c_str(), O_RDONLY | O_CLOEXEC));
     ASSERT_GE(fd.get(), 0) << saved;
@@ -378,7 +372,7 @@ TEST_P(SaveAllVsIcat, EveryFileFlsListsIsSavedAsIcatReadsIt) {
             expectSameByRuns(oracle, start, t, saved, tmp.path());
             continue;
         }
-        std::string want = readFile(icatDir / t.address);
+        std::string want = readText(icatDir / t.address);
         std::string exception;
         for (const Exception& e : kExceptions) {
             if (f.image != std::string(e.image) || t.path != e.path) continue;
@@ -386,7 +380,7 @@ TEST_P(SaveAllVsIcat, EveryFileFlsListsIsSavedAsIcatReadsIt) {
             exception = std::string(" (allowed to differ in bytes ") + std::to_string(e.from) + " to " +
                         std::to_string(e.to) + ": " + e.reason + ")";
         }
-        const std::string got = readFile(saved);
+        const std::string got = readText(saved);
         EXPECT_TRUE(got == want) << t << " saved as " << saved << ": " << firstDifference(got, want) << exception;
     }
 }
@@ -427,7 +421,7 @@ std::map<std::string, std::vector<std::string>> filesByContent(const fs::path& d
     std::map<std::string, std::vector<std::string>> files;
     for (const auto& entry : fs::recursive_directory_iterator(dir)) {
         if (entry.is_regular_file() && !entry.is_symlink() && entry.file_size() < 256) {
-            files[readFile(entry.path())].push_back(entry.path().lexically_relative(dir).string());
+            files[readText(entry.path())].push_back(entry.path().lexically_relative(dir).string());
         }
     }
     return files;
@@ -528,7 +522,7 @@ const CollisionCase kCollisionCases[] = {
 std::map<std::string, std::string> allFiles(const fs::path& dir) {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-        if (entry.is_regular_file()) files[entry.path().lexically_relative(dir).string()] = readFile(entry.path());
+        if (entry.is_regular_file()) files[entry.path().lexically_relative(dir).string()] = readText(entry.path());
     }
     return files;
 }

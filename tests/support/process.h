@@ -56,4 +56,9 @@ inline bool haveTool(const std::string& name) {
 // Debian keeps sfdisk and mkfs.* in /usr/sbin, which a non-root PATH may lack.
 inline std::string sbinPath() { return "PATH=\"$PATH:/usr/sbin:/sbin\" "; }
 
+// The SHA-256 of a file in hexadecimal, through sha256sum.
+inline std::string sha256(const std::string& path) {
+    return runCommand("sha256sum < " + shellQuote(path)).out.substr(0, 64);
+}
+
 }  // namespace quorlan::test

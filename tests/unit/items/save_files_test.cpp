@@ -15,17 +15,8 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeFile(const fs::path& p, const std::string& text) {
-    std::ofstream out(p, std::ios::binary);
-    out << text;
-}
+using test::readText;
+using test::writeText;
 
 // A medium of 64 sectors; sector s is filled with the byte 'A' + s % 26.
 std::unique_ptr<SectorReader> letterDisk(std::set<std::uint64_t> bad = {}) {
@@ -109,6 +100,10 @@ TEST(SafeFileName, NumberedNamesKeepTheExtension) {
     EXPECT_EQ(NumberedName("README", 3), "README (3)");
     EXPECT_EQ(NumberedName(".profile", 2), ".profile (2)");
     EXPECT_LE(NumberedName(std::string(255, 'x') + ".doc", 12).size(), 255u);
+    // An extension that leaves no room for the number still gives a name of at most 255 bytes.
+    const std::string longExtension = NumberedName("a." + std::string(253, 'e'), 7);
+    EXPECT_LE(longExtension.size(), 255u);
+    EXPECT_TRUE(longExtension.ends_with(" (7)")) << longExtension;
 }
 
 TEST(WriteSaveItems, WritesTheFolderTreeWithSafeNamesAndTimes) {
@@ -135,10 +130,10 @@ TEST(WriteSaveItems, WritesTheFolderTreeWithSafeNamesAndTimes) {
     EXPECT_EQ(s.filesWritten, 4u);
     EXPECT_EQ(s.foldersCreated, 3u);
     EXPECT_EQ(s.bytesWritten, 714u);
-    EXPECT_EQ(readFile(dest / "__" / ".._.._escape.txt"), std::string(512, 'B') + std::string(188, 'C'));
-    EXPECT_EQ(readFile(dest / "__" / "sub_dir" / "a.txt"), std::string(10, 'B'));
-    EXPECT_EQ(readFile(dest / "__ (2)" / "b.txt"), "B");
-    EXPECT_EQ(readFile(dest / "root.txt"), "BBB");
+    EXPECT_EQ(readText(dest / "__" / ".._.._escape.txt"), std::string(512, 'B') + std::string(188, 'C'));
+    EXPECT_EQ(readText(dest / "__" / "sub_dir" / "a.txt"), std::string(10, 'B'));
+    EXPECT_EQ(readText(dest / "__ (2)" / "b.txt"), "B");
+    EXPECT_EQ(readText(dest / "root.txt"), "BBB");
     struct stat st {};
     ASSERT_EQ(::stat((dest / "root.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mtime, 1600000000);
@@ -166,9 +161,9 @@ TEST(WriteSaveItems, NeverWritesThroughALinkInTheDestination) {
                                          fromSectorOne, observer, control);
     EXPECT_EQ(s.filesWritten, 2u);
     EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
-    EXPECT_EQ(readFile(dest / "Photos (2)" / "x.jpg"), "BBBBB");
+    EXPECT_EQ(readText(dest / "Photos (2)" / "x.jpg"), "BBBBB");
     EXPECT_TRUE(fs::is_symlink(dest / "note.txt"));  // a link is never replaced, even on Overwrite
-    EXPECT_EQ(readFile(dest / "note (2).txt"), "BBBBB");
+    EXPECT_EQ(readText(dest / "note (2).txt"), "BBBBB");
 }
 
 TEST(WriteSaveItems, CollisionAnswers) {
@@ -192,8 +187,8 @@ TEST(WriteSaveItems, CollisionAnswers) {
         TempDir dir;
         const fs::path dest = dir / "dest";
         fs::create_directories(dest);
-        writeFile(dest / "a.txt", "old");
-        writeFile(dest / "b.txt", "old");
+        writeText(dest / "a.txt", "old");
+        writeText(dest / "b.txt", "old");
         auto reader = letterDisk();
         ScriptedObserver observer;
         observer.answer = c.answer;
@@ -204,7 +199,7 @@ TEST(WriteSaveItems, CollisionAnswers) {
         for (const auto& e : fs::directory_iterator(dest)) names.push_back(e.path().filename().string());
         std::sort(names.begin(), names.end());
         EXPECT_EQ(names, c.names) << c.what;
-        EXPECT_EQ(readFile(dest / "a.txt"), c.existingAfter) << c.what;
+        EXPECT_EQ(readText(dest / "a.txt"), c.existingAfter) << c.what;
         EXPECT_EQ(s.outcome, c.outcome) << c.what;
         EXPECT_EQ(s.filesWritten, c.written) << c.what;
         EXPECT_EQ(s.skipped, c.skipped) << c.what;
@@ -221,8 +216,8 @@ TEST(WriteSaveItems, TwoRecoveredFilesOfOneNameAreBothKeptWithoutAsking) {
                                          fromSectorOne, observer, control);
     EXPECT_EQ(s.filesWritten, 2u);
     EXPECT_TRUE(observer.asked.empty());
-    EXPECT_EQ(readFile(dir / "d" / "Same.TXT"), "B");
-    EXPECT_EQ(readFile(dir / "d" / "same (2).txt"), "BB");
+    EXPECT_EQ(readText(dir / "d" / "Same.TXT"), "B");
+    EXPECT_EQ(readText(dir / "d" / "same (2).txt"), "BB");
 }
 
 TEST(WriteSaveItems, StopAndSkipLeaveNoPartialFile) {
@@ -304,7 +299,7 @@ TEST(WriteSaveItems, HolesUnreadableSectorsAndShortLayouts) {
     const SaveSummary s = WriteSaveItems({file({}, "holes.bin", (1u << 20) + 3 * kSectorSize + 2, 1),
                                           file({}, "gone.bin", 5, 2), file({}, "short.bin", 20, 3)},
                                          dir / "d", *reader, layout, observer, control);
-    const std::string holes = readFile(dir / "d" / "holes.bin");
+    const std::string holes = readText(dir / "d" / "holes.bin");
     ASSERT_EQ(holes.size(), (1u << 20) + 3 * kSectorSize + 2);
     EXPECT_EQ(holes.substr(0, 1u << 20), std::string(1u << 20, '\0'));
     EXPECT_EQ(holes.substr(1u << 20, 512), std::string(512, 'C'));
@@ -318,7 +313,7 @@ TEST(WriteSaveItems, HolesUnreadableSectorsAndShortLayouts) {
     EXPECT_FALSE(fs::exists(dir / "d" / "gone.bin"));
     ASSERT_EQ(s.failed.size(), 1u);
     EXPECT_EQ(s.failed[0].path, "gone.bin");
-    EXPECT_EQ(readFile(dir / "d" / "short.bin"), std::string(10, 'A'));
+    EXPECT_EQ(readText(dir / "d" / "short.bin"), std::string(10, 'A'));
     ASSERT_EQ(s.incomplete.size(), 2u);
     EXPECT_NE(s.incomplete[0].reason.find("1 unreadable sector"), std::string::npos) << s.incomplete[0].reason;
     EXPECT_NE(s.incomplete[1].reason.find("only 10 of 20 bytes"), std::string::npos) << s.incomplete[1].reason;
