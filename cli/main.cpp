@@ -303,6 +303,18 @@ extern "C" void onInterrupt(int) {
     std::signal(SIGINT, SIG_DFL);
 }
 
+// Waits for a job running on a worker; meanwhile this thread turns Ctrl-C into a stop request.
+template <typename T>
+T awaitStoppable(std::future<T>& job, std::stop_source& stopper) {
+    std::signal(SIGINT, onInterrupt);
+    while (job.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+        if (g_interrupted.load()) stopper.request_stop();
+    }
+    std::signal(SIGINT, SIG_DFL);
+    g_interrupted.store(false);
+    return job.get();
+}
+
 // Lists every folder of the result as the results page lists it, parents before children, so
 // that each folder has its directory-entry name before its children are read, and hands each
 // folder's rows to visit as it goes (a large stick lists tens of thousands of files: none of them
@@ -312,10 +324,6 @@ void listEverything(RecoveryState& state, SectorReader& reader, Visit&& visit) {
     ResultTree::ForEach(state.model.tree.root(), [&](TreeItem* item) {
         visit(item, ListFolderRows(state, reader, item, ListVariant::Worker));
     });
-}
-
-std::string joinPath(const std::string& folder, const std::string& name) {
-    return folder.empty() ? name : folder + "/" + name;
 }
 
 // Prints the tree as indented text, each folder followed by its files when withFiles. FAT folders
@@ -405,7 +413,7 @@ void printTreeJson(RecoveryState& state, SectorReader& reader, bool listFolders,
                 files += firstFile ? "{" : ",{";
                 firstFile = false;
                 member(files, "path");
-                appendJsonString(files, joinPath(folderPath, r.name));
+                appendJsonString(files, ResultTree::FilePath(folderPath, r.name));
                 files += ',';
                 member(files, "size");
                 files += std::to_string(parseDecimalU64(r.size));
@@ -456,17 +464,10 @@ std::optional<int> obtainResult(Session& session, const Options& opt, TerminalPr
     if (!request) return failure(request.error().message);
 
     std::stop_source stopper;
-    std::signal(SIGINT, onInterrupt);
-    // The search runs on a worker; this thread turns Ctrl-C into a stop request.
     auto search = std::async(std::launch::async, [&] {
         return RunSearch(*request, reader, state, RunContext{progress, stopper.get_token()});
     });
-    while (search.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
-        if (g_interrupted.load()) stopper.request_stop();
-    }
-    const SearchResult result = search.get();
-    std::signal(SIGINT, SIG_DFL);
-    g_interrupted.store(false);
+    const SearchResult result = awaitStoppable(search, stopper);
     stopped = result.outcome == SearchOutcome::Stopped;
     return std::nullopt;
 }
@@ -580,8 +581,6 @@ int cmdSave(const Options& opt) {
     const auto stopper = std::make_unique<std::stop_source>();
     SaveControl control;
     control.stop = stopper->get_token();
-    std::signal(SIGINT, onInterrupt);
-    // Counting and writing run on a worker; this thread turns Ctrl-C into a stop request.
     std::vector<std::string> unmatched;
     auto job = std::async(std::launch::async, [&]() -> std::optional<SaveSummary> {
         SavePlan plan = opt.all ? PlanSave(state, reader, SaveSelection{true, nullptr, {}}, progress, control.stop)
@@ -589,11 +588,7 @@ int cmdSave(const Options& opt) {
         if (plan.stopped || !unmatched.empty()) return std::nullopt;
         return SaveItems(state, reader, plan, opt.to, progress, control);
     });
-    while (job.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
-        if (g_interrupted.load()) stopper->request_stop();
-    }
-    const std::optional<SaveSummary> summary = job.get();
-    std::signal(SIGINT, SIG_DFL);
+    const std::optional<SaveSummary> summary = awaitStoppable(job, *stopper);
     progress.finish();
     if (!unmatched.empty()) {
         for (const std::string& p : unmatched) std::cerr << "quorlan-cli: no folder or file '" << p << "' in the result\n";

@@ -62,6 +62,11 @@ public:
     // The texts of the item and its ancestors below the root item, top down, joined by
     // separator; no separator after a text that already ends with one. Empty for the root.
     [[nodiscard]] static std::string GetItemPath(const TreeItem* item, std::string_view separator = "\\");
+    // The path of a file listed in a folder, from the folder's GetItemPath with "/": the form the
+    // command line prints and takes.
+    [[nodiscard]] static std::string FilePath(const std::string& folderPath, const std::string& name) {
+        return folderPath.empty() ? name : folderPath + "/" + name;
+    }
 
     // Every item of the subtree in depth-first order, each child before its next sibling. Walks
     // with a stack of its own: a damaged disk can chain folders deeper than the thread's stack.

@@ -52,12 +52,15 @@ public:
         item.name = row.name;
         item.deleted = row.deleted;
         item.size = parseDecimalU64(row.size);
-        item.modified = fileTime(row);
+        item.modified = unixTime(row.rawDate, row.rawTime);
         item.source = m_plan.rows.size();
         m_plan.rows.push_back(row);
         m_plan.items.push_back(std::move(item));
         ++m_plan.files;
     }
+
+    // Whether the folder was added with a subtree.
+    [[nodiscard]] bool covers(const TreeItem* item) const { return m_folders.count(item->id) != 0; }
 
     [[nodiscard]] bool stopped() {
         if (m_stop.stop_requested()) m_plan.stopped = true;
@@ -77,16 +80,15 @@ private:
         item.folders = chain(folder);
         if (const FolderNode* node = m_state.model.FindFolderNode(folder)) {
             item.deleted = node->deleted;
-            item.modified = m_state.params.PartType == "NTFS"
-                                ? NtfsTimeToUnix(static_cast<std::int64_t>(node->date))
-                                : FatTimeToUnix(static_cast<std::uint16_t>(node->date), static_cast<std::uint16_t>(node->time));
+            item.modified = unixTime(node->date, node->time);
         }
         m_plan.items.push_back(std::move(item));
     }
 
-    [[nodiscard]] std::optional<std::int64_t> fileTime(const ListedRow& row) const {
-        if (m_state.params.PartType == "NTFS") return NtfsTimeToUnix(static_cast<std::int64_t>(row.rawDate));
-        return FatTimeToUnix(static_cast<std::uint16_t>(row.rawDate), static_cast<std::uint16_t>(row.rawTime));
+    // NTFS keeps a 64-bit time in date; FAT the date and time words.
+    [[nodiscard]] std::optional<std::int64_t> unixTime(std::uint64_t date, std::uint64_t time) const {
+        if (m_state.params.PartType == "NTFS") return NtfsTimeToUnix(static_cast<std::int64_t>(date));
+        return FatTimeToUnix(static_cast<std::uint16_t>(date), static_cast<std::uint16_t>(time));
     }
 
     static std::vector<SaveFolder> chain(const TreeItem* item) {
@@ -106,8 +108,13 @@ private:
     std::set<std::tuple<std::int64_t, std::string, std::string, std::string>> m_files;
 };
 
-std::string joinPath(const std::string& folder, const std::string& name) {
-    return folder.empty() ? name : folder + "/" + name;
+// Whether a non-empty path of paths lies below the folder (at any depth).
+bool anyPathBelow(const std::set<std::string>& paths, const std::string& folderPath) {
+    const std::string prefix = folderPath.empty() ? std::string() : folderPath + "/";
+    for (auto it = paths.lower_bound(prefix); it != paths.end() && it->starts_with(prefix); ++it) {
+        if (!it->empty()) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -151,9 +158,12 @@ SavePlan PlanSaveOfPaths(RecoveryState& state, SectorReader& reader, const std::
             found.insert(folderPath);
             planner.addSubtree(item);
         }
+        // A folder saved whole was listed with its subtree, files and all; it is listed again
+        // only to match paths named below it.
+        if (planner.covers(item) && !anyPathBelow(wanted, folderPath)) return;
         for (const ListedRow& row : ListFolderRows(state, reader, item, ListVariant::Worker)) {
             if (row.isFolder) continue;
-            const std::string filePath = joinPath(folderPath, row.name);
+            const std::string filePath = ResultTree::FilePath(folderPath, row.name);
             if (wanted.count(filePath) != 0) {
                 found.insert(filePath);
                 planner.addFile(item, row);

@@ -5,6 +5,7 @@
 
 #include <fstream>
 #include <random>
+#include <set>
 
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
@@ -21,7 +22,7 @@ std::string fixture(const std::string& name) { return std::string(QUORLAN_FIXTUR
 
 test::CommandResult cli(const std::string& args) { return runCommand(shellQuote(kCli) + " " + args); }
 
-std::string sha256(const std::string& path) { return runCommand("sha256sum " + shellQuote(path)).out.substr(0, 64); }
+using test::sha256;
 
 bool validJson(const std::string& text) {
     test::TempDir dir;
@@ -238,6 +239,27 @@ TEST(Cli, SaveFromARecoveryLogWritesWhatTheSearchWould) {
         const auto diff = runCommand("diff -r " + quoted(dir / "searched") + " " + quoted(dir / "loaded"));
         EXPECT_EQ(diff.exitCode, 0) << diff.out << diff.err;
     }
+}
+
+// Paths as search prints them: a folder brings its whole subtree, a file comes with its folders,
+// a file named inside a folder also named is saved once, and an unknown path fails the command.
+TEST(Cli, SaveTakesPathsAsSearchPrintsThem) {
+    test::TempDir dir;
+    const std::string image = shellQuote(fixture("fat32-search.img"));
+    const auto saved = cli("save " + image + " --partition 1 --to " + quoted(dir / "out") +
+                           " Projects/Archive Projects/Archive/2023/summary.txt 'Holiday Photos/IMG_0002.JPG'");
+    ASSERT_EQ(saved.exitCode, 0) << saved.out << saved.err;
+    std::set<std::string> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir / "out")) {
+        if (e.is_regular_file()) files.insert(std::filesystem::relative(e.path(), dir / "out").string());
+    }
+    EXPECT_EQ(files, (std::set<std::string>{"Holiday Photos/IMG_0002.JPG", "Projects/Archive/2023/summary.txt",
+                                            "Projects/Archive/2023/Old Backups/Registry Export.reg",
+                                            "Projects/Archive/2023/Old Backups/backup-set.zip"}));
+
+    const auto unknown = cli("save " + image + " --partition 1 --to " + quoted(dir / "none") + " Projects/nothing.txt");
+    EXPECT_EQ(unknown.exitCode, 1);
+    EXPECT_NE(unknown.err.find("no folder or file 'Projects/nothing.txt'"), std::string::npos) << unknown.err;
 }
 
 TEST(Cli, DisksListsRemovableMediaAsJson) {
