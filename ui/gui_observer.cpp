@@ -13,9 +13,8 @@ ObservedState GuiObserver::take() {
     return copy;
 }
 
-void GuiObserver::beginPhase(std::string_view label, std::uint64_t totalUnits) {
+void GuiObserver::beginPhase(std::string_view, std::uint64_t totalUnits) {
     const std::lock_guard lock(m_mutex);
-    m_state.phaseLabel = label;
     m_state.total = totalUnits;
     m_state.done = 0;
 }

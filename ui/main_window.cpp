@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -14,7 +13,6 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include "core/text.h"
 #include "log/recovery_log.h"
 
 namespace quorlan::ui {
@@ -136,9 +134,9 @@ void CChildDialogExDemoDlg::buildUi() {
     m_standardRadio->onSelect = [this] { selectStandardSearch(); };
     diskLayout->addWidget(m_standardRadio);
     diskLayout->addStretch();
-    m_refreshBtn = new QPushButton(style()->standardIcon(QStyle::SP_BrowserReload), QStringLiteral("Refresh List"), m_diskPanel);
-    connect(m_refreshBtn, &QPushButton::clicked, this, &CChildDialogExDemoDlg::refreshList);
-    diskLayout->addWidget(m_refreshBtn);
+    auto* refreshBtn = new QPushButton(style()->standardIcon(QStyle::SP_BrowserReload), QStringLiteral("Refresh List"), m_diskPanel);
+    connect(refreshBtn, &QPushButton::clicked, this, &CChildDialogExDemoDlg::refreshList);
+    diskLayout->addWidget(refreshBtn);
 
     m_partitionPanel = new QWidget(this);
     auto* partLayout = new QGridLayout(m_partitionPanel);
@@ -511,12 +509,15 @@ void CChildDialogExDemoDlg::refreshResultItem(QTreeWidgetItem* item) {
 }
 
 void CChildDialogExDemoDlg::refreshChecks(QTreeWidgetItem* item) {
-    // The item's subtree and its ancestors are what a click changes.
-    std::function<void(QTreeWidgetItem*)> down = [&](QTreeWidgetItem* i) {
+    // The item's subtree and its ancestors are what a click changes. The subtree is walked
+    // without recursion: a damaged disk can chain folders very deep.
+    std::vector<QTreeWidgetItem*> pending{item};
+    while (!pending.empty()) {
+        QTreeWidgetItem* i = pending.back();
+        pending.pop_back();
         refreshResultItem(i);
-        for (int c = 0; c < i->childCount(); ++c) down(i->child(c));
-    };
-    down(item);
+        for (int c = 0; c < i->childCount(); ++c) pending.push_back(i->child(c));
+    }
     for (QTreeWidgetItem* p = item->parent(); p != nullptr; p = p->parent()) refreshResultItem(p);
 }
 
@@ -585,13 +586,13 @@ void CChildDialogExDemoDlg::openItem() {
     if (m_step != 3 || busy()) return;
     const QList<QTreeWidgetItem*> selected = m_list->selectedItems();
     if (selected.isEmpty()) return;
-    const QString type = selected.first()->text(1).trimmed();
-    if (type.isEmpty() || !(type.endsWith(QStringLiteral("Folder")) || type.endsWith(QStringLiteral("FOLDER")))) return;
+    const auto row = static_cast<std::size_t>(selected.first()->data(0, kIdRole).toInt());
+    if (row >= m_listed.size() || !m_listed[row].isFolder) return;
     const auto it = m_itemsById.find(selected.first()->text(7).toLongLong());
     if (it == m_itemsById.end()) return;
     for (QTreeWidgetItem* p = it->second->parent(); p != nullptr; p = p->parent()) p->setExpanded(true);
     m_resultTree->scrollToItem(it->second);
-    listFolder(it->second);
+    listFolder(it->second, ListVariant::Open);
 }
 
 // ---- saving ----
@@ -700,7 +701,6 @@ void CChildDialogExDemoDlg::loadLog() {
         return;
     }
     setHelp(QStringLiteral("Please wait..."));
-    m_partitionTree->setVisible(true);
     resetResults();
     m_step = 3;
     m_trees->setCurrentWidget(m_resultTree);
@@ -759,7 +759,9 @@ bool CChildDialogExDemoDlg::exitProgram() {
     m_closing = true;
     if (m_worker.joinable()) {
         m_worker.request_stop();
-        m_worker.join();  // workers honour a stop within one chunk; none waits for this thread then
+        // A search or a save ends within one chunk of the stop; a listing or a log load runs to
+        // its end. None of them waits for this thread then.
+        m_worker.join();
     }
     m_workerDone = true;
     return true;

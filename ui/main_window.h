@@ -3,7 +3,6 @@
 // reports reaches the widgets through the window's timer and queued calls, never directly.
 #pragma once
 
-#include <QCheckBox>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -140,7 +139,6 @@ private:
     QStackedWidget* m_panels;
     QWidget *m_diskPanel, *m_partitionPanel, *m_searchPanel, *m_resultsPanel;
     CCustomRadio* m_standardRadio;
-    QPushButton* m_refreshBtn;
     QLabel* m_modeLabel;
     QLineEdit *m_startEdit, *m_endEdit;
     std::map<std::string, QLabel*> m_searchValues;
