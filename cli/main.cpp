@@ -15,9 +15,9 @@
 #include "items/result_tree.h"
 #include "disks/disk_inventory.h"
 #include "disks/partition_table.h"
-#include "disks/session.h"
 #include "log/recovery_log.h"
-#include "ntfs/save_driver.h"
+#include "search/save_driver.h"
+#include "session/session.h"
 
 namespace {
 
@@ -275,11 +275,11 @@ int cmdPartitions(const Options& opt) {
             const PartitionEntry& p = list.partitions[i];
             array.push(JsonObject()
                            .add("index", static_cast<std::uint64_t>(i + 1))
-                           .add("type", p.typeName)
+                           .add("type", PartitionTypeName(p.type))
                            .add("start", p.start)
                            .add("end", p.end)
                            .add("primary", p.fromMbr)
-                           .add("node", PartitionNodeText(static_cast<int>(i + 1), p.typeName))
+                           .add("node", PartitionNodeText(static_cast<int>(i + 1), p.type))
                            .raw("details", detailsJson(PartitionDetailsRows(SearchMode::Standard, *slot, i, p)))
                            .str());
         }
@@ -289,7 +289,7 @@ int cmdPartitions(const Options& opt) {
     std::cout << DiskNodeText(*slot) << "\n";
     for (std::size_t i = 0; i < list.partitions.size(); ++i) {
         const PartitionEntry& p = list.partitions[i];
-        std::cout << "  " << PartitionNodeText(static_cast<int>(i + 1), p.typeName) << "\n";
+        std::cout << "  " << PartitionNodeText(static_cast<int>(i + 1), p.type) << "\n";
         printDetails(PartitionDetailsRows(SearchMode::Standard, *slot, i, p), "    ");
     }
     return kExitDone;
@@ -322,7 +322,7 @@ T awaitStoppable(std::future<T>& job, std::stop_source& stopper) {
 template <typename Visit>
 void listEverything(RecoveryState& state, SectorReader& reader, Visit&& visit) {
     ResultTree::ForEach(state.model.tree.root(), [&](TreeItem* item) {
-        visit(item, ListFolderRows(state, reader, item, ListVariant::Worker));
+        visit(item, ListFolderRows(state, reader, item, FolderListing::Select));
     });
 }
 
@@ -416,7 +416,7 @@ void printTreeJson(RecoveryState& state, SectorReader& reader, bool listFolders,
                 appendJsonString(files, ResultTree::FilePath(folderPath, r.name));
                 files += ',';
                 member(files, "size");
-                files += std::to_string(parseDecimalU64(r.size));
+                files += std::to_string(r.size);
                 files += ',';
                 member(files, "deleted");
                 files += r.deleted ? "true" : "false";
@@ -446,7 +446,8 @@ void printTreeJson(RecoveryState& state, SectorReader& reader, bool listFolders,
 // Fills the session's result: a Standard Search of --partition, or the recovery log of
 // --load-log. Returns the exit code so far, or empty to go on; stopped is set when Ctrl-C ended
 // the search early.
-std::optional<int> obtainResult(Session& session, const Options& opt, TerminalProgress& progress, bool& stopped) {
+std::optional<int> obtainResult(Session& session, const Options& opt, TerminalProgress& progress, bool& stopped,
+                                bool& nothingFound) {
     int exitCode = kExitDone;
     const auto slot = addDisk(session, opt, exitCode);
     if (!slot) return exitCode;
@@ -469,6 +470,7 @@ std::optional<int> obtainResult(Session& session, const Options& opt, TerminalPr
     });
     const SearchResult result = awaitStoppable(search, stopper);
     stopped = result.outcome == SearchOutcome::Stopped;
+    nothingFound = result.nothingFound;
     return std::nullopt;
 }
 
@@ -489,7 +491,8 @@ int cmdSearch(const Options& opt) {
     Session session;
     TerminalProgress progress;
     bool stopped = false;
-    if (const auto code = obtainResult(session, opt, progress, stopped)) return *code;
+    bool nothingFound = false;
+    if (const auto code = obtainResult(session, opt, progress, stopped, nothingFound)) return *code;
     SectorReader& reader = *session.reader();
     RecoveryState& state = session.recovery();
 
@@ -503,7 +506,7 @@ int cmdSearch(const Options& opt) {
         printTreeText(state, reader, listFolders, opt.files);
     }
     int exitCode = stopped ? kExitStopped : kExitDone;
-    if (progress.notPossible()) std::cerr << "quorlan-cli: " << kMsgStandardNotPossible << "\n";
+    if (nothingFound) std::cerr << "quorlan-cli: " << kMsgStandardNotPossible << "\n";
     if (const auto bad = reader.unreadableSectors(); bad > 0) {
         std::cerr << "quorlan-cli: " << bad << " sector(s) could not be read\n";
     }
@@ -567,7 +570,8 @@ int cmdSave(const Options& opt) {
     TerminalProgress progress;
     if (opt.collision) progress.setCollisionPolicy(*opt.collision);
     bool stopped = false;
-    if (const auto code = obtainResult(session, diskOptions, progress, stopped)) return *code;
+    bool nothingFound = false;
+    if (const auto code = obtainResult(session, diskOptions, progress, stopped, nothingFound)) return *code;
     if (stopped) {
         progress.finish();
         std::cerr << "quorlan-cli: search stopped; nothing was saved\n";

@@ -37,9 +37,10 @@ public:
         m_status = line;
         drawLocked(false);
     }
-    void counter(std::string_view name, std::uint64_t value) override {
+    void counter(Counter which, std::uint64_t value) override {
         const std::lock_guard lock(m_mutex);
-        if (name == "Folders Found") m_folders = value;
+        if (which == Counter::FoldersFound) m_folders = value;
+        if (which == Counter::RecordsFound) m_records = value;
         drawLocked(false);
     }
     void message(std::string_view text) override {
@@ -47,7 +48,6 @@ public:
         clearLineLocked();
         std::fprintf(stderr, "quorlan-cli: %.*s\n", static_cast<int>(text.size()), text.data());
     }
-    void standardSearchNotPossible() override { m_notPossible = true; }
 
     void countingFiles(std::uint64_t count) override {
         const std::lock_guard lock(m_mutex);
@@ -66,7 +66,6 @@ public:
         return {m_collision, std::string(proposed), true};
     }
     void setCollisionPolicy(CollisionAnswer answer) { m_collision = answer; }
-    [[nodiscard]] bool notPossible() const { return m_notPossible; }
     // Clears the live line before the result is printed.
     void finish() {
         const std::lock_guard lock(m_mutex);
@@ -90,8 +89,9 @@ private:
         const unsigned percent = m_total == 0 ? 0 : static_cast<unsigned>(std::min<std::uint64_t>(100, m_done * 100 / m_total));
         std::string bar(20, ' ');
         for (unsigned i = 0; i < percent / 5; ++i) bar[i] = '#';
-        const std::string line = "[" + bar + "] " + std::to_string(percent) + "% " + m_label + "  folders: " +
-                                 std::to_string(m_folders) + "  " + m_status;
+        const std::string counts = m_records > 0 ? "  records: " + std::to_string(m_records)
+                                                 : "  folders: " + std::to_string(m_folders);
+        const std::string line = "[" + bar + "] " + std::to_string(percent) + "% " + m_label + counts + "  " + m_status;
         // One terminal line: a long file name must not wrap and leave lines behind.
         std::fprintf(stderr, "\r\033[K%s", std::string(truncateUtf8(line, 160)).c_str());
         std::fflush(stderr);
@@ -100,13 +100,13 @@ private:
 
     const bool m_live;
     CollisionAnswer m_collision = CollisionAnswer::Rename;
-    std::atomic<bool> m_notPossible{false};
     std::mutex m_mutex;
     std::string m_label;
     std::string m_status;
     std::uint64_t m_total = 0;
     std::uint64_t m_done = 0;
     std::uint64_t m_folders = 0;
+    std::uint64_t m_records = 0;
     bool m_drawn = false;
     std::chrono::steady_clock::time_point m_lastDraw{};
 };

@@ -7,6 +7,13 @@
 
 namespace quorlan {
 
+// The counters a search keeps while it runs; each front end gives them its own labels.
+enum class Counter {
+    FoldersFound,      // folders (directory clusters, folder records) found so far
+    BootSectorsFound,  // boot sectors found by a scan of sectors
+    RecordsFound,      // file records read from the $MFT or found by a scan
+};
+
 // Front ends implement this. The engine calls it from worker threads; implementations must be
 // thread-safe and cheap (store values, let a timer show them). The engine never blocks on it.
 class SearchObserver {
@@ -18,17 +25,10 @@ public:
     virtual void setDone(std::uint64_t doneUnits) = 0;
     // A short status line shown to the user, in the program's own words.
     virtual void status(std::string_view line) = 0;
-    // A named counter shown beside the status (folders found, files found, ...).
-    virtual void counter(std::string_view name, std::uint64_t value) = 0;
-    // The label a counter shows, when a search renames it ("Directories Found\t\t:").
-    virtual void counterLabel(std::string_view /*name*/, std::string_view /*label*/) {}
-    // The one guidance sentence of the window's bottom strip.
-    virtual void guidance(std::string_view /*text*/) {}
+    // A counter's value so far.
+    virtual void counter(Counter which, std::uint64_t value) = 0;
     // A message the front end shows the user (an error box in the window); never waited for.
     virtual void message(std::string_view /*text*/) {}
-    // A Standard Search found nothing it can show (no folder, or on NTFS no file): the front end
-    // explains that the Advance Search is the way on.
-    virtual void standardSearchNotPossible() {}
 };
 
 // An observer that ignores everything, for tests and for calls that report nothing.
@@ -37,7 +37,7 @@ public:
     void beginPhase(std::string_view, std::uint64_t) override {}
     void setDone(std::uint64_t) override {}
     void status(std::string_view) override {}
-    void counter(std::string_view, std::uint64_t) override {}
+    void counter(Counter, std::uint64_t) override {}
 };
 
 struct RunContext {

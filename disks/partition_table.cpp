@@ -16,6 +16,7 @@ constexpr std::size_t kEntrySize = 16;
 constexpr std::size_t kEntryType = 0x04;         // u8 type code, 0 = empty
 constexpr std::size_t kEntryFirstSector = 0x08;  // u32, relative to the record's base
 constexpr std::size_t kEntrySectorCount = 0x0C;  // u32
+constexpr std::size_t kRecordSignature = 510;    // 0x55 0xAA
 
 struct TableEntry {
     std::uint8_t type;
@@ -31,7 +32,8 @@ TableEntry entryAt(ByteView sector, int index) {
 }
 
 bool isSigned(ByteView sector) {
-    return sector.u8_unchecked(510) == 0x55 || sector.u8_unchecked(511) == 0xAA;
+    // Either byte of the signature counts: a record damaged in one byte is still read.
+    return sector.u8_unchecked(kRecordSignature) == 0x55 || sector.u8_unchecked(kRecordSignature + 1) == 0xAA;
 }
 
 class TableReader {
@@ -47,9 +49,9 @@ public:
 
         // An unpartitioned stick: sector 0 is the volume's own boot sector, and the bytes where a
         // table would lie are boot code. The whole disk is one volume.
-        if (const auto label = superfloppyLabel(mbr)) {
+        if (const auto type = superfloppyType(mbr)) {
             m_list.superfloppy = true;
-            list(*label, 0, m_total, 0, true);
+            list(*type, 0, m_total, 0, true);
             return m_list;
         }
 
@@ -66,8 +68,8 @@ public:
                 return m_list;
             }
             const std::uint8_t code = effectiveCodeAt(e.type, e.first);
-            if (const auto label = PartitionTypeLabel(code)) {
-                list(*label, e.first, std::uint64_t{e.first} + e.count, e.type, true);
+            if (const auto type = PartitionTypeLabel(code)) {
+                list(*type, e.first, std::uint64_t{e.first} + e.count, e.type, true);
             } else if (IsExtendedType(code)) {
                 extendedBase = e.first;  // a later extended entry replaces an earlier one
             }
@@ -110,8 +112,8 @@ private:
                 }
                 const std::uint64_t start = record + e.first;
                 const std::uint8_t code = effectiveCodeAt(e.type, start);
-                if (const auto label = PartitionTypeLabel(code)) {
-                    list(*label, start, start + e.count, e.type, false);
+                if (const auto type = PartitionTypeLabel(code)) {
+                    list(*type, start, start + e.count, e.type, false);
                 }
             }
         }
@@ -131,21 +133,19 @@ private:
         return true;
     }
 
-    static std::optional<std::string> superfloppyLabel(ByteView sector0) {
-        if (const auto fat = ClassifyFatBootSector(sector0)) {
-            return *fat == FatKind::Fat32 ? "FAT32" : "FAT16";
-        }
-        if (IsNtfsBootSector(sector0)) return "NTFS";
+    static std::optional<FileSystemType> superfloppyType(ByteView sector0) {
+        if (const auto fat = ClassifyFatBootSector(sector0)) return *fat;
+        if (IsNtfsBootSector(sector0)) return FileSystemType::Ntfs;
         return std::nullopt;
     }
 
-    void list(const std::string& label, std::uint64_t start, std::uint64_t end, std::uint8_t tableType,
+    void list(FileSystemType type, std::uint64_t start, std::uint64_t end, std::uint8_t tableType,
               bool fromMbr) {
         if (static_cast<int>(m_list.partitions.size()) >= kMaxPartitions) {
             m_list.limitReached = true;
             return;
         }
-        m_list.partitions.push_back({label, start, end, tableType, fromMbr});
+        m_list.partitions.push_back({type, start, end, tableType, fromMbr});
         m_list.partitionFound = true;
     }
 
@@ -163,29 +163,34 @@ std::string sizeMbText(std::uint64_t start, std::uint64_t end) {
 
 }  // namespace
 
-std::optional<std::string> PartitionTypeLabel(std::uint8_t typeCode) {
+std::optional<FileSystemType> PartitionTypeLabel(std::uint8_t typeCode) {
     switch (typeCode) {
         case 0x07:
-            return "NTFS";
+            return FileSystemType::Ntfs;
         case 0x01:
         case 0x04:
         case 0x06:
         case 0x0E:
-            return "FAT16";
+            return FileSystemType::Fat16;
         case 0x0B:
         case 0x0C:
-            return "FAT32";
+            return FileSystemType::Fat32;
         default:
             return std::nullopt;
     }
 }
 
+std::string PartitionTypeName(FileSystemType type) {
+    if (type == FileSystemType::Unknown) return "Unknown Partition";
+    return std::string(FileSystemTypeText(type));
+}
+
 bool IsExtendedType(std::uint8_t typeCode) { return typeCode == 0x05 || typeCode == 0x0F; }
 
 std::uint8_t EffectiveTypeCode(std::uint8_t tableCode, ByteView firstSector) {
-    if (firstSector.matches(82, "FAT32")) return 0x0B;
-    if (firstSector.matches(54, "FAT16")) return 0x06;
-    if (firstSector.matches(3, "NTFS")) return 0x07;
+    if (firstSector.matches(kFat32TypeText, "FAT32")) return 0x0B;
+    if (firstSector.matches(kFat16TypeText, "FAT16")) return 0x06;
+    if (firstSector.matches(kNtfsOemId, "NTFS")) return 0x07;
     return tableCode;
 }
 
@@ -194,8 +199,8 @@ DiskPartitionList ReadPartitionTable(SectorReader& reader, std::uint64_t totalSe
     return TableReader(reader, totalSectors, notice).run();
 }
 
-std::string PartitionNodeText(int number, const std::string& typeName) {
-    return "Partition - " + std::to_string(number) + " ( " + typeName + " )";
+std::string PartitionNodeText(int number, FileSystemType type) {
+    return "Partition - " + std::to_string(number) + " ( " + PartitionTypeName(type) + " )";
 }
 
 std::string DiskNodeText(std::size_t diskNumber) { return "Disk " + std::to_string(diskNumber); }
@@ -211,7 +216,7 @@ DetailRows PartitionDetailsRows(SearchMode mode, std::size_t diskNumber, std::si
     }
     return {{"1.   Disk Number                    :  ", std::to_string(diskNumber)},
             {"2.   Partition Number              :  ", number},
-            {"3.   Partition Type                   :  ", partition.typeName},
+            {"3.   Partition Type                   :  ", PartitionTypeName(partition.type)},
             {"4.   Search Mode                   :  ", "Standard"},
             {"5.   Start Sector                     :  ", std::to_string(partition.start)},
             {"6.   End Sector                      :  ", std::to_string(partition.end)},
@@ -221,7 +226,7 @@ DetailRows PartitionDetailsRows(SearchMode mode, std::size_t diskNumber, std::si
 DetailRows UnknownPartitionDetailsRows(SearchMode mode, std::size_t diskNumber,
                                        std::size_t partitionIndex, const std::string& diskSectorsText,
                                        const std::string& diskCapacityText) {
-    PartitionEntry unknown{"Unknown Partition", 0, 0, 0, false};
+    PartitionEntry unknown{FileSystemType::Unknown, 0, 0, 0, false};
     DetailRows rows = PartitionDetailsRows(mode, diskNumber, partitionIndex, unknown);
     if (mode == SearchMode::Advance) {
         rows[2].second = diskCapacityText;

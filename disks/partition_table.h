@@ -9,6 +9,7 @@
 
 #include "core/bytes.h"
 #include "core/sector_reader.h"
+#include "items/volume.h"
 
 namespace quorlan {
 
@@ -21,7 +22,7 @@ inline constexpr std::int64_t kSanityMinSectors = 0x6000;
 inline constexpr int kMaxExtendedRecords = 256;
 
 struct PartitionEntry {
-    std::string typeName;     // "FAT16", "FAT32" or "NTFS"
+    FileSystemType type = FileSystemType::Unknown;  // FAT16, FAT32 or NTFS
     std::uint64_t start = 0;  // absolute first sector
     std::uint64_t end = 0;    // absolute first sector after the partition
     std::uint8_t tableType = 0;  // the type code in the table entry
@@ -50,9 +51,11 @@ struct DiskPartitionList {
     }
 };
 
-// The label of an accepted type code, or empty for a code that is skipped (extended codes
+// The file system of an accepted type code, or empty for a code that is skipped (extended codes
 // 0x05 and 0x0F are followed, not labelled).
-[[nodiscard]] std::optional<std::string> PartitionTypeLabel(std::uint8_t typeCode);
+[[nodiscard]] std::optional<FileSystemType> PartitionTypeLabel(std::uint8_t typeCode);
+// The type as the partition list names it: "FAT16", "FAT32", "NTFS", or "Unknown Partition".
+[[nodiscard]] std::string PartitionTypeName(FileSystemType type);
 [[nodiscard]] bool IsExtendedType(std::uint8_t typeCode);
 // The type code after looking at a partition's first sector: "FAT32" at 82 gives 0x0B, else
 // "FAT16" at 54 gives 0x06, else "NTFS" at 3 gives 0x07, else the table's code stands.
@@ -65,13 +68,11 @@ struct DiskPartitionList {
                                                    CorruptTableNotice* notice = nullptr);
 
 // "Partition - N ( TYPE )" for the 1-based number N.
-[[nodiscard]] std::string PartitionNodeText(int number, const std::string& typeName);
+[[nodiscard]] std::string PartitionNodeText(int number, FileSystemType type);
 // "Disk N".
 [[nodiscard]] std::string DiskNodeText(std::size_t diskNumber);
 
 using DetailRows = std::vector<std::pair<std::string, std::string>>;
-
-enum class SearchMode { Standard = 1, Advance = 2 };
 
 // The details list of a selected partition (0-based index) in either search mode.
 [[nodiscard]] DetailRows PartitionDetailsRows(SearchMode mode, std::size_t diskNumber,

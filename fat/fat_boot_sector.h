@@ -5,22 +5,32 @@
 #include <optional>
 
 #include "core/bytes.h"
+#include "items/volume.h"
 
 namespace quorlan {
 
-enum class FatKind { Fat16, Fat32 };
-
-// Offsets in a FAT boot sector.
-inline constexpr std::size_t kBpbBytesPerSector = 11;     // u16
-inline constexpr std::size_t kBpbSectorsPerCluster = 13;  // u8
-inline constexpr std::size_t kBpbReservedSectors = 14;    // u16
-inline constexpr std::size_t kBpbNumberOfFats = 16;       // u8
-inline constexpr std::size_t kFat16TypeText = 54;         // "FAT16   " (FAT12/16 extended BPB)
-inline constexpr std::size_t kFat32TypeText = 82;         // "FAT32   " (FAT32 extended BPB)
+// Offsets in a FAT boot sector (the BIOS parameter block and the extended blocks after it).
+inline constexpr std::size_t kBpbJump = 0;                 // u8: 0xEB or 0xE9, an x86 jump
+inline constexpr std::size_t kBpbBytesPerSector = 11;      // u16
+inline constexpr std::size_t kBpbSectorsPerCluster = 13;   // u8
+inline constexpr std::size_t kBpbReservedSectors = 14;     // u16
+inline constexpr std::size_t kBpbNumberOfFats = 16;        // u8
+inline constexpr std::size_t kBpbRootEntries = 17;         // u16: FAT12/16 root-directory entries
+inline constexpr std::size_t kBpbSectorsPerFat16 = 22;     // u16: FAT12/16 sectors per FAT
+inline constexpr std::size_t kBpbSectorsPerFat32 = 36;     // u32: FAT32 sectors per FAT
+inline constexpr std::size_t kBpbRootCluster = 44;         // u32: FAT32 root directory's first cluster
+inline constexpr std::size_t kFat16TypeText = 54;          // "FAT16   " (FAT12/16 extended BPB)
+inline constexpr std::size_t kFat32TypeText = 82;          // "FAT32   " (FAT32 extended BPB)
+inline constexpr std::size_t kBootSignature = 510;         // 0x55 0xAA
+// A FAT32 volume keeps a copy of its boot sector this many sectors after the first.
+inline constexpr std::uint64_t kFat32BackupBootSector = 6;
+// The first byte of every FAT copy repeats the media descriptor of a fixed disk.
+inline constexpr std::byte kMediaFixedDisk{0xF8};
 
 // True when the sector is a plausible FAT16 or FAT32 boot sector (volume start of an
 // unpartitioned stick): 0x55 0xAA, an x86 jump, 512 bytes per sector, a power-of-two cluster
 // size, one or two FATs, at least one reserved sector and the type text.
-[[nodiscard]] std::optional<FatKind> ClassifyFatBootSector(ByteView sector);
+// Gives Fat16 or Fat32.
+[[nodiscard]] std::optional<FileSystemType> ClassifyFatBootSector(ByteView sector);
 
 }  // namespace quorlan

@@ -20,13 +20,13 @@ std::string sectorsStatus(std::uint64_t sector, std::uint64_t end) {
 void ScanDirectoryClusters(SectorReader& reader, const FatVolumeParams& params, std::uint64_t rangeEnd,
                            RecordTable& table, const RunContext& context) {
     SearchObserver& observer = context.observer;
-    observer.counter("Folders Found", 0);
-    observer.counter("Boot Sectors Found", 0);
+    observer.counter(Counter::FoldersFound, 0);
+    observer.counter(Counter::BootSectorsFound, 0);
     observer.status(sectorsStatus(0, rangeEnd));
 
     AddMiscFolderRow(table, 0);
     std::uint64_t rows = 1;
-    observer.counter("Folders Found", rows);
+    observer.counter(Counter::FoldersFound, rows);
 
     const std::uint64_t spc = params.SPC;
     // A cluster size the scan cannot step by (parameters that could not be worked out).
@@ -71,7 +71,7 @@ void ScanDirectoryClusters(SectorReader& reader, const FatVolumeParams& params, 
             table.SetCell(r, "sysID", "0");
             table.SetCell(r, "Type", "FOLDER");
             ++rows;
-            observer.counter("Folders Found", rows);
+            observer.counter(Counter::FoldersFound, rows);
         }
         observer.setDone(std::min(chunkStart, rangeEnd));
     }

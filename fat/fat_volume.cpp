@@ -4,12 +4,13 @@
 #include <unordered_set>
 
 #include "core/bytes.h"
+#include "fat/fat_boot_sector.h"
 
 namespace quorlan {
 
 namespace {
 
-bool signedBoth(ByteView s) { return s.u8(510) == 0x55 && s.u8(511) == 0xAA; }
+bool signedBoth(ByteView s) { return s.u8(kBootSignature) == 0x55 && s.u8(kBootSignature + 1) == 0xAA; }
 
 bool validClusterSize(std::uint64_t spc) { return spc != 0 && spc <= 128 && std::has_single_bit(spc); }
 
@@ -21,22 +22,23 @@ std::array<std::byte, kSectorSize> readOne(SectorReader& reader, std::uint64_t s
 }
 
 bool secondFatStartsWithMedia(SectorReader& reader, std::uint64_t sector) {
-    return readOne(reader, sector)[0] == std::byte{0xF8};
+    return readOne(reader, sector)[0] == kMediaFixedDisk;
 }
 
 }  // namespace
 
-std::optional<FatVolumeParams> ReadFatBootSector(SectorReader& reader, std::uint64_t S, const std::string& partType) {
+std::optional<FatVolumeParams> ReadFatBootSector(SectorReader& reader, std::uint64_t S, FileSystemType type) {
     FatVolumeParams p;
-    p.PartType = partType;
-    if (partType == "FAT16") {
+    p.PartType = type;
+    if (type == FileSystemType::Fat16) {
         const auto boot = readOne(reader, S);
         const ByteView b(boot);
         if (!signedBoth(b)) return std::nullopt;
-        p.SPF = b.u16le_unchecked(22);
-        p.ReserveSectors = b.u16le_unchecked(14);
-        p.SPC = b.u8_unchecked(13);
-        const std::uint64_t rootEntries = b.u16le_unchecked(17);
+        // The BPB lies wholly inside the 512-byte sector read.
+        p.SPF = b.u16le_unchecked(kBpbSectorsPerFat16);
+        p.ReserveSectors = b.u16le_unchecked(kBpbReservedSectors);
+        p.SPC = b.u8_unchecked(kBpbSectorsPerCluster);
+        const std::uint64_t rootEntries = b.u16le_unchecked(kBpbRootEntries);
         // A cluster size of 0 or one that is no power of two cannot be searched (the scan steps
         // by clusters); such a boot sector counts as damaged and the parameters are inferred.
         if (!validClusterSize(p.SPC)) return std::nullopt;
@@ -48,23 +50,23 @@ std::optional<FatVolumeParams> ReadFatBootSector(SectorReader& reader, std::uint
         p.secondFAT = p.firstFAT + p.SPF;
         return p;
     }
-    if (partType != "FAT32") return std::nullopt;
+    if (type != FileSystemType::Fat32) return std::nullopt;
 
     auto take = [&](ByteView b) {
-        p.SPF = b.u32le_unchecked(36);
-        p.ReserveSectors = b.u16le_unchecked(14);
-        p.SPC = b.u8_unchecked(13);
-        p.RootStart = b.u32le_unchecked(44);
+        p.SPF = b.u32le_unchecked(kBpbSectorsPerFat32);
+        p.ReserveSectors = b.u16le_unchecked(kBpbReservedSectors);
+        p.SPC = b.u8_unchecked(kBpbSectorsPerCluster);
+        p.RootStart = b.u32le_unchecked(kBpbRootCluster);
         p.RootSectors = 0;
     };
     auto boot = readOne(reader, S);
     if (!signedBoth(ByteView(boot))) {
-        boot = readOne(reader, S + 6);
+        boot = readOne(reader, S + kFat32BackupBootSector);
         if (!signedBoth(ByteView(boot))) return std::nullopt;
     }
     take(ByteView(boot));
     if (!validClusterSize(p.SPC) || !secondFatStartsWithMedia(reader, S + p.ReserveSectors + p.SPF)) {
-        const auto backup = readOne(reader, S + 6);
+        const auto backup = readOne(reader, S + kFat32BackupBootSector);
         take(ByteView(backup));
         if (!validClusterSize(p.SPC) || !secondFatStartsWithMedia(reader, S + p.ReserveSectors + p.SPF)) {
             return std::nullopt;
@@ -77,11 +79,11 @@ std::optional<FatVolumeParams> ReadFatBootSector(SectorReader& reader, std::uint
 }
 
 std::optional<FatVolumeParams> InferFatParams(SectorReader& reader, std::uint64_t S, std::uint64_t E,
-                                              const std::string& partType, const RunContext& context) {
-    if (partType != "FAT16" && partType != "FAT32") return std::nullopt;
-    const bool fat32 = partType == "FAT32";
+                                              FileSystemType type, const RunContext& context) {
+    if (!IsFatType(type)) return std::nullopt;
+    const bool fat32 = type == FileSystemType::Fat32;
     FatVolumeParams p;
-    p.PartType = partType;
+    p.PartType = type;
     context.observer.status("Calculating Partition Params...");
     context.observer.beginPhase("Completed ", E > S ? E - S : 0);
 

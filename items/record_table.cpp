@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <stdexcept>
 
 #include "core/text.h"
 
@@ -115,6 +116,14 @@ int RecordTable::ColumnIndex(std::string_view columnName) const {
     return -1;
 }
 
+int RecordTable::RequireColumn(std::string_view columnName) const {
+    const int column = ColumnIndex(columnName);
+    if (column < 0) {
+        throw std::invalid_argument("the table '" + m_name + "' has no column '" + std::string(columnName) + "'");
+    }
+    return column;
+}
+
 void RecordTable::ResetColumns(std::vector<ColumnSpec> columns) {
     m_columns = std::move(columns);
     m_rows.clear();
@@ -156,7 +165,7 @@ void RecordTable::SetCell(int row, int column, std::string_view text) {
 }
 
 void RecordTable::SetCell(int row, std::string_view columnName, std::string_view text) {
-    SetCell(row, ColumnIndex(columnName), text);
+    SetCell(row, RequireColumn(columnName), text);
 }
 
 void RecordTable::SetNumber(int row, int column, std::uint64_t value) {
@@ -164,11 +173,15 @@ void RecordTable::SetNumber(int row, int column, std::uint64_t value) {
 }
 
 void RecordTable::SetNumber(int row, std::string_view columnName, std::uint64_t value) {
-    SetCell(row, ColumnIndex(columnName), std::to_string(value));
+    SetCell(row, RequireColumn(columnName), std::to_string(value));
+}
+
+void RecordTable::SetSignedNumber(int row, int column, std::int64_t value) {
+    SetCell(row, column, std::to_string(value));
 }
 
 void RecordTable::SetSignedNumber(int row, std::string_view columnName, std::int64_t value) {
-    SetCell(row, ColumnIndex(columnName), std::to_string(value));
+    SetCell(row, RequireColumn(columnName), std::to_string(value));
 }
 
 std::string_view RecordTable::GetCell(int row, int column) const {
@@ -181,7 +194,7 @@ std::string_view RecordTable::GetCell(int row, int column) const {
 }
 
 std::string_view RecordTable::GetCell(int row, std::string_view columnName) const {
-    return GetCell(row, ColumnIndex(columnName));
+    return GetCell(row, RequireColumn(columnName));
 }
 
 std::string RecordTable::GetCell(int row, int column, std::size_t bufferLength) const {
@@ -189,17 +202,25 @@ std::string RecordTable::GetCell(int row, int column, std::size_t bufferLength) 
     return std::string(truncateUtf8(GetCell(row, column), bufferLength - 1));
 }
 
-std::uint32_t RecordTable::GetU32(int row, std::string_view columnName) const {
-    const std::uint64_t v = parseDecimalU64(GetCell(row, columnName));
+std::uint32_t RecordTable::GetU32(int row, int column) const {
+    const std::uint64_t v = parseDecimalU64(GetCell(row, column));
     return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(v);
 }
 
+std::uint64_t RecordTable::GetU64(int row, int column) const { return parseDecimalU64(GetCell(row, column)); }
+
+std::int64_t RecordTable::GetI64(int row, int column) const { return parseDecimalI64(GetCell(row, column)); }
+
+std::uint32_t RecordTable::GetU32(int row, std::string_view columnName) const {
+    return GetU32(row, RequireColumn(columnName));
+}
+
 std::uint64_t RecordTable::GetU64(int row, std::string_view columnName) const {
-    return parseDecimalU64(GetCell(row, columnName));
+    return GetU64(row, RequireColumn(columnName));
 }
 
 std::int64_t RecordTable::GetI64(int row, std::string_view columnName) const {
-    return parseDecimalI64(GetCell(row, columnName));
+    return GetI64(row, RequireColumn(columnName));
 }
 
 void RecordTable::DeleteRow(int row) {

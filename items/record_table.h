@@ -28,6 +28,10 @@ public:
     [[nodiscard]] int ColumnCount() const { return static_cast<int>(m_columns.size()); }
     // Index of the column with exactly this name, or -1.
     [[nodiscard]] int ColumnIndex(std::string_view columnName) const;
+    // The same for a name the caller's code spells: an unknown name is a mistake in the program,
+    // not in the data, and throws std::invalid_argument. Every access by column name goes
+    // through it.
+    [[nodiscard]] int RequireColumn(std::string_view columnName) const;
     // Replaces the columns as a whole and drops every row (the visible list changes roles so).
     void ResetColumns(std::vector<ColumnSpec> columns);
 
@@ -37,12 +41,14 @@ public:
     int InsertRow(int index, std::string_view text);
     // Appends a row; returns its index.
     int AppendRow(std::string_view text) { return InsertRow(RowCount(), text); }
-    // Sets a cell; a row or column that does not exist makes this do nothing.
+    // Sets a cell; a row or column index that does not exist makes this do nothing (a column
+    // name that does not exist throws, see RequireColumn).
     void SetCell(int row, int column, std::string_view text);
     void SetCell(int row, std::string_view columnName, std::string_view text);
     // Writes a number in its decimal form.
     void SetNumber(int row, int column, std::uint64_t value);
     void SetNumber(int row, std::string_view columnName, std::uint64_t value);
+    void SetSignedNumber(int row, int column, std::int64_t value);
     void SetSignedNumber(int row, std::string_view columnName, std::int64_t value);
 
     // The cell's text; empty for a row or column that does not exist. The view is good until the
@@ -53,6 +59,9 @@ public:
     // (cut at a UTF-8 character boundary).
     [[nodiscard]] std::string GetCell(int row, int column, std::size_t bufferLength) const;
     // Numeric reads: the leading decimal digits of the cell, 0 for an empty or non-numeric cell.
+    [[nodiscard]] std::uint32_t GetU32(int row, int column) const;  // saturates at 2^32 - 1
+    [[nodiscard]] std::uint64_t GetU64(int row, int column) const;
+    [[nodiscard]] std::int64_t GetI64(int row, int column) const;
     [[nodiscard]] std::uint32_t GetU32(int row, std::string_view columnName) const;
     [[nodiscard]] std::uint64_t GetU64(int row, std::string_view columnName) const;
     [[nodiscard]] std::int64_t GetI64(int row, std::string_view columnName) const;

@@ -17,10 +17,6 @@ namespace quorlan {
 
 namespace {
 
-constexpr const char* kGuidanceLoaded =
-    "Select Files and Folders from left Panel Directories' Tree and Click on 'Save' button in Toolbar to save "
-    "recovered Files and Folders.";
-
 // The smallest folder record: length, empty name, self, parent, two 64-bit values, flag byte.
 constexpr std::size_t kMinFolderRecord = 4 + 4 + 4 + 8 + 8 + 1;
 // The part of a folder record that its length field counts besides the name.
@@ -44,7 +40,7 @@ std::array<std::uint32_t, 12> paramRecord(const FatVolumeParams& p) {
     return record;
 }
 
-FatVolumeParams paramsFromRecord(const std::array<std::uint32_t, 12>& r, const std::string& type) {
+FatVolumeParams paramsFromRecord(const std::array<std::uint32_t, 12>& r, FileSystemType type) {
     FatVolumeParams p;
     p.SPF = r[0];
     p.SPC = r[1];
@@ -55,7 +51,7 @@ FatVolumeParams paramsFromRecord(const std::array<std::uint32_t, 12>& r, const s
     // comes back as a value within two clusters of 2^32, which no 32-bit sector reaches as a real
     // start. Such a value is taken as the negative number it was.
     std::uint64_t cluster0 = r[5];
-    if (type != "NTFS" && p.SPC > 0 && cluster0 + 2 * p.SPC > 0xFFFFFFFFull) cluster0 -= std::uint64_t{1} << 32;
+    if (type != FileSystemType::Ntfs && p.SPC > 0 && cluster0 + 2 * p.SPC > 0xFFFFFFFFull) cluster0 -= std::uint64_t{1} << 32;
     p.Cluster0Start = cluster0;
     p.firstFAT = r[6];
     p.secondFAT = r[7];
@@ -186,28 +182,28 @@ std::filesystem::path RecoveryLogPath(const std::filesystem::path& chosen) {
 }
 
 Result<RecoveryLog> CaptureRecoveryLog(const RecoveryState& state, std::string_view diskModel) {
-    if (state.params.PartType == "FAT12" || state.setup.partitionTypeText == "FAT12") {
+    if (state.params.PartType == FileSystemType::Fat12 || state.setup.partitionType == FileSystemType::Fat12) {
         return Error{ErrorKind::InvalidArgument, kMsgLogFloppy};
     }
     RecoveryLog log;
     const SearchSetup& setup = state.setup;
     log.identity = shortText(diskModel);
-    log.searchMode = setup.searchMode;
+    log.searchMode = static_cast<std::uint8_t>(setup.searchMode);
     log.selectedDisk = static_cast<std::uint8_t>(setup.selectedDisk);
     log.searchDisk = static_cast<std::uint8_t>(setup.searchDisk);
     log.partitionIndex = static_cast<std::uint8_t>(setup.partitionIndex);
-    log.partitionTypeText = shortText(setup.partitionTypeText);
-    log.searchModeText = shortText(setup.searchModeText);
+    log.partitionTypeText = shortText(FileSystemTypeText(setup.partitionType));
+    log.searchModeText = shortText(SearchModeText(setup.searchMode));
     log.rangeStart = setup.rangeStart;
     log.rangeEnd = setup.rangeEnd;
     log.validation = paramRecord(setup.validation);
     log.working = paramRecord(state.params);
-    log.fileSystem = shortText(state.params.PartType);
+    log.fileSystem = shortText(FileSystemTypeText(state.params.PartType));
     for (const FolderNode& node : state.model.nodes) {
         log.folders.push_back({std::string(truncateUtf8(node.name, kLogNameBuffer - 1)), node.self, node.parent,
                                node.date, node.time, static_cast<std::uint8_t>(node.deleted ? 1 : 0)});
     }
-    if (state.params.PartType == "NTFS") {
+    if (state.params.isNtfs()) {
         const RecordTable& files = state.tables.ntfsEntryTable;
         const int name = files.ColumnIndex("Name");
         for (int r = 0; r < files.RowCount(); ++r) {
@@ -246,7 +242,7 @@ std::vector<std::byte> EncodeRecoveryLog(const RecoveryLog& log) {
         w.u64(f.second);
         w.u8(f.flags);
     }
-    if (log.fileSystem == "NTFS") {
+    if (FileSystemTypeFromText(log.fileSystem) == FileSystemType::Ntfs) {
         w.u32(static_cast<std::uint32_t>(log.ntfsFiles.size()));
         for (const RecoveryLog::NtfsFile& f : log.ntfsFiles) {
             w.u32(static_cast<std::uint32_t>(f.name.size()));
@@ -295,7 +291,7 @@ Result<RecoveryLog> DecodeRecoveryLog(std::span<const std::byte> bytes, std::str
             return corrupt();
         }
     }
-    if (log.fileSystem == "NTFS") {
+    if (FileSystemTypeFromText(log.fileSystem) == FileSystemType::Ntfs) {
         if (!in.u32(count) || count > in.remaining() / kMinNtfsEntry) return corrupt();
         log.ntfsFiles.resize(count);
         for (RecoveryLog::NtfsFile& f : log.ntfsFiles) {
@@ -324,15 +320,15 @@ void RestoreRecoveryLog(const RecoveryLog& log, RecoveryState& state, SectorRead
     setup.selectedDisk = log.selectedDisk;
     setup.searchDisk = log.searchDisk;
     setup.partitionIndex = log.partitionIndex;
-    setup.partitionTypeText = log.partitionTypeText;
-    setup.searchModeText = log.searchModeText;
+    setup.searchMode = SearchModeFromNumber(log.searchMode).value_or(SearchMode::Standard);
+    setup.partitionType = FileSystemTypeFromText(log.partitionTypeText);
     setup.rangeStart = log.rangeStart;
     setup.rangeEnd = log.rangeEnd;
-    setup.validation = paramsFromRecord(log.validation, log.fileSystem);
-    state.params = paramsFromRecord(log.working, log.fileSystem);
-    const bool ntfs = log.fileSystem == "NTFS";
+    const FileSystemType type = FileSystemTypeFromText(log.fileSystem);
+    setup.validation = paramsFromRecord(log.validation, type);
+    state.params = paramsFromRecord(log.working, type);
+    const bool ntfs = type == FileSystemType::Ntfs;
 
-    observer.guidance("Please wait...");
     observer.status("Loading tree, Please Wait...");
     observer.beginPhase("", 100);
     // The tree builders enter a folder's sub-folders from the last row up, and the folders
@@ -407,7 +403,6 @@ void RestoreRecoveryLog(const RecoveryLog& log, RecoveryState& state, SectorRead
     folders.DeleteAllRows();
     state.tables.directoryTable.DeleteAllRows();
     state.tables.propertyList.ResetColumns(FileListColumns());
-    observer.guidance(kGuidanceLoaded);
 }
 
 Result<std::filesystem::path> WriteRecoveryLog(const std::filesystem::path& path, const RecoveryState& state,

@@ -14,7 +14,7 @@
 #include "core/result.h"
 #include "core/run_context.h"
 #include "core/sector_reader.h"
-#include "ntfs/search_driver.h"
+#include "search/recovery_state.h"
 
 namespace quorlan {
 

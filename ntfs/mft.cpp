@@ -143,8 +143,8 @@ MftWalkCounts WalkMft(SectorReader& reader, const NtfsVolumeParams& p, const Run
                       RecordTable& folderTable, RecordTable& fileTable, const RunContext& context) {
     SearchObserver& observer = context.observer;
     MftWalkCounts counts;
-    observer.counter("Folders Found", 0);
-    observer.counter("Boot Sectors Found", 0);
+    observer.counter(Counter::RecordsFound, 0);
+    observer.counter(Counter::BootSectorsFound, 0);
     AddMiscFolderRow(folderTable, 5);
     const std::uint64_t recordSectors = p.recordSectors;
     if (recordSectors == 0 || recordSectors > 8) return counts;
@@ -239,7 +239,7 @@ MftWalkCounts WalkMft(SectorReader& reader, const NtfsVolumeParams& p, const Run
             done += n * recordSectors;
             counts.slots = slot;
             observer.status("Sectors  " + std::to_string(done) + " of " + std::to_string(total));
-            observer.counter("Folders Found", slot);
+            observer.counter(Counter::RecordsFound, slot);
             observer.setDone(done);
         }
     }

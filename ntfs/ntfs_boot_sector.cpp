@@ -7,12 +7,6 @@ namespace quorlan {
 
 namespace {
 
-constexpr std::size_t kSectorsPerCluster = 0x0D;  // u8
-constexpr std::size_t kMftCluster = 0x30;         // u64
-constexpr std::size_t kMirrorCluster = 0x38;      // u64
-constexpr std::size_t kRecordSize = 0x40;         // clusters per record, or a negative power of two
-constexpr std::size_t kIndexSize = 0x44;          // clusters per index buffer, likewise
-
 using Sector = std::array<std::byte, kSectorSize>;
 
 Sector readOne(SectorReader& reader, std::uint64_t sector) {
@@ -41,11 +35,27 @@ bool startsWithFile(SectorReader& reader, std::uint64_t sector) {
 
 }  // namespace
 
+FatVolumeParams NtfsWorkingParams(const NtfsVolumeParams& ntfs) {
+    FatVolumeParams p;
+    p.PartType = FileSystemType::Ntfs;
+    p.Cluster0Start = ntfs.volumeStart;
+    p.SPC = ntfs.sectorsPerCluster;
+    p.MftSector = ntfs.mftSector;
+    p.MftMirrorSector = ntfs.mirrorSector;
+    p.RecordSize = ntfs.recordSectors;
+    p.IndexBufferSize = ntfs.indexBufferSectors;
+    return p;
+}
+
+NtfsVolumeParams NtfsVolumeOf(const FatVolumeParams& p) {
+    return {p.Cluster0Start, p.SPC, p.MftSector, p.MftMirrorSector, p.RecordSize, p.IndexBufferSize};
+}
+
 bool IsNtfsBootSector(ByteView sector) {
-    if (sector.u8(510) != 0x55 || sector.u8(511) != 0xAA) return false;
+    if (sector.u8(kNtfsBootSignature) != 0x55 || sector.u8(kNtfsBootSignature + 1) != 0xAA) return false;
     if (!sector.matches(kNtfsOemId, "NTFS    ")) return false;
-    if (sector.u16le(11) != 512) return false;   // bytes per sector
-    const auto spc = sector.u8(13).value_or(0);  // sectors per cluster
+    if (sector.u16le(kNtfsBytesPerSector) != 512) return false;
+    const auto spc = sector.u8(kNtfsSectorsPerCluster).value_or(0);
     return spc != 0 && std::has_single_bit(spc);
 }
 
@@ -53,7 +63,9 @@ std::optional<NtfsVolumeParams> ValidateNtfsBootSector(SectorReader& reader, std
     const std::uint64_t backupSector = end > start + 1 ? end - 1 : start;
     const Sector first = readOne(reader, start);
     const Sector backup = readOne(reader, backupSector);
-    auto isSigned = [](const Sector& s) { return s[510] == std::byte{0x55} && s[511] == std::byte{0xAA}; };
+    auto isSigned = [](const Sector& s) {
+        return s[kNtfsBootSignature] == std::byte{0x55} && s[kNtfsBootSignature + 1] == std::byte{0xAA};
+    };
 
     // The copy in use; a failed check switches to the other one.
     bool usingBackup = !isSigned(first);
@@ -63,18 +75,18 @@ std::optional<NtfsVolumeParams> ValidateNtfsBootSector(SectorReader& reader, std
 
     NtfsVolumeParams p;
     p.volumeStart = start;
-    p.sectorsPerCluster = copy().u8(kSectorsPerCluster).value_or(0);
+    p.sectorsPerCluster = copy().u8(kNtfsSectorsPerCluster).value_or(0);
     if (!validClusterSize(p.sectorsPerCluster)) {
-        p.sectorsPerCluster = other().u8(kSectorsPerCluster).value_or(0);
+        p.sectorsPerCluster = other().u8(kNtfsSectorsPerCluster).value_or(0);
         if (!validClusterSize(p.sectorsPerCluster)) return std::nullopt;
     }
     auto validRecord = [](std::uint64_t s) { return s == 2 || s == 4 || s == 6 || s == 8; };
-    p.recordSectors = sizeInSectors(copy(), kRecordSize, p.sectorsPerCluster);
+    p.recordSectors = sizeInSectors(copy(), kNtfsRecordSize, p.sectorsPerCluster);
     if (!validRecord(p.recordSectors)) {
         usingBackup = !usingBackup;
-        const auto spc = copy().u8(kSectorsPerCluster).value_or(0);
+        const auto spc = copy().u8(kNtfsSectorsPerCluster).value_or(0);
         if (validClusterSize(spc)) p.sectorsPerCluster = spc;
-        p.recordSectors = sizeInSectors(copy(), kRecordSize, p.sectorsPerCluster);
+        p.recordSectors = sizeInSectors(copy(), kNtfsRecordSize, p.sectorsPerCluster);
         if (!validRecord(p.recordSectors)) return std::nullopt;
     }
     auto locate = [&](std::size_t field) -> std::uint64_t {
@@ -88,10 +100,10 @@ std::optional<NtfsVolumeParams> ValidateNtfsBootSector(SectorReader& reader, std
         }
         return 0;
     };
-    p.mftSector = locate(kMftCluster);
-    p.mirrorSector = locate(kMirrorCluster);
+    p.mftSector = locate(kNtfsMftCluster);
+    p.mirrorSector = locate(kNtfsMirrorCluster);
     if (p.mftSector == 0 && p.mirrorSector == 0) return std::nullopt;
-    p.indexBufferSectors = sizeInSectors(copy(), kIndexSize, p.sectorsPerCluster);
+    p.indexBufferSectors = sizeInSectors(copy(), kNtfsIndexSize, p.sectorsPerCluster);
     return p;
 }
 

@@ -6,10 +6,20 @@
 
 #include "core/bytes.h"
 #include "core/sector_reader.h"
+#include "items/volume.h"
 
 namespace quorlan {
 
-inline constexpr std::size_t kNtfsOemId = 3;  // "NTFS    "
+// Offsets in an NTFS boot sector.
+inline constexpr std::size_t kNtfsOemId = 0x03;              // "NTFS    "
+inline constexpr std::size_t kNtfsBytesPerSector = 0x0B;     // u16
+inline constexpr std::size_t kNtfsSectorsPerCluster = 0x0D;  // u8
+inline constexpr std::size_t kNtfsTotalSectors = 0x28;       // u64: the volume's sectors, less the backup
+inline constexpr std::size_t kNtfsMftCluster = 0x30;         // u64: cluster of $MFT record 0
+inline constexpr std::size_t kNtfsMirrorCluster = 0x38;      // u64: cluster of the $MFTMirr copy
+inline constexpr std::size_t kNtfsRecordSize = 0x40;         // i8: clusters per record, or -log2(bytes)
+inline constexpr std::size_t kNtfsIndexSize = 0x44;          // i8: clusters per index buffer, likewise
+inline constexpr std::size_t kNtfsBootSignature = 510;       // 0x55 0xAA
 
 // True when the sector is a plausible NTFS boot sector: 0x55 0xAA, the OEM id "NTFS    ",
 // 512 bytes per sector and a power-of-two cluster size.
@@ -23,6 +33,12 @@ struct NtfsVolumeParams {
     std::uint64_t recordSectors = 0;    // sectors per file record
     std::uint64_t indexBufferSectors = 0;
 };
+
+// The working parameters of an NTFS volume, in the record the FAT searches use: the volume start
+// in Cluster0Start, its sectors per cluster in SPC, and the four NTFS values.
+[[nodiscard]] FatVolumeParams NtfsWorkingParams(const NtfsVolumeParams& ntfs);
+// The NTFS values back out of that record.
+[[nodiscard]] NtfsVolumeParams NtfsVolumeOf(const FatVolumeParams& params);
 
 // Checks the boot sector at volumeStart, switching to the copy in the partition's last sector
 // (volumeEnd - 1, volumeEnd being the first sector after the partition) whenever a check fails,

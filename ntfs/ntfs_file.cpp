@@ -4,7 +4,6 @@
 #include <map>
 
 #include "ntfs/mft.h"
-#include "ntfs/search_driver.h"
 
 namespace quorlan {
 
@@ -56,9 +55,9 @@ void zeroPastInitialized(FileLayout& layout, std::uint64_t initialized) {
 
 }  // namespace
 
-FileLayout NtfsFileLayout(SectorReader& reader, const FatVolumeParams& params, const RunList& mftRuns,
+FileLayout NtfsFileLayout(SectorReader& reader, const NtfsVolumeParams& volume, const RunList& mftRuns,
                           std::uint64_t recordSector, std::uint32_t self, bool deleted) {
-    const std::uint64_t recordSectors = params.RecordSize > 0 ? params.RecordSize : 2;
+    const std::uint64_t recordSectors = volume.recordSectors > 0 ? volume.recordSectors : 2;
     const auto base = ReadFileRecord(reader, recordSector, recordSectors);
     if (!base) return failed("the file's record (sector " + std::to_string(recordSector) + ") cannot be read");
     const ByteView record(*base);
@@ -78,7 +77,6 @@ FileLayout NtfsFileLayout(SectorReader& reader, const FatVolumeParams& params, c
     std::vector<std::vector<std::byte>> extensions;
     std::string problem;
     if (FindAttribute(record, kAttrAttributeList, false)) {
-        const NtfsVolumeParams volume = NtfsVolumeOf(params);
         std::vector<std::uint32_t> read{self};
         extensions.reserve(64);
         for (const AttributeListEntry& e : AttributeListEntries(reader, record, volume)) {
@@ -132,7 +130,7 @@ FileLayout NtfsFileLayout(SectorReader& reader, const FatVolumeParams& params, c
     layout.size = first.record.u64le(first.offset + kAttrRealSize).value_or(0);
     const std::uint64_t initialized =
         std::min(layout.size, first.record.u64le(first.offset + kAttrInitializedSize).value_or(layout.size));
-    const std::uint64_t clusterSectors = params.SPC > 0 ? params.SPC : 1;
+    const std::uint64_t clusterSectors = volume.sectorsPerCluster > 0 ? volume.sectorsPerCluster : 1;
     std::uint64_t vcn = 0;  // in clusters
     std::uint64_t bytes = 0;
     for (const auto& [start, part] : parts) {
@@ -148,7 +146,7 @@ FileLayout NtfsFileLayout(SectorReader& reader, const FatVolumeParams& params, c
         } else if (start < vcn) {
             continue;  // overlaps what earlier parts gave
         }
-        for (const Run& run : AttributeRuns(part.record, part.offset, params.Cluster0Start, clusterSectors)) {
+        for (const Run& run : AttributeRuns(part.record, part.offset, volume.volumeStart, clusterSectors)) {
             Extent e;
             e.kind = run.sparse ? Extent::Kind::Zeros : Extent::Kind::Sectors;
             e.sector = run.start;

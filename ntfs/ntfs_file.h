@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "core/sector_reader.h"
-#include "fat/fat_volume.h"
 #include "items/save_files.h"
+#include "ntfs/ntfs_boot_sector.h"
 #include "ntfs/ntfs_record.h"
 
 namespace quorlan {
@@ -14,7 +14,7 @@ namespace quorlan {
 // The layout of the file whose record lies at recordSector and whose record number is self.
 // Sparse runs, and bytes past the initialized size, are zeros; the layout is cut to the real
 // 64-bit size. A deleted file's runs may point at clusters used again since: a best effort.
-[[nodiscard]] FileLayout NtfsFileLayout(SectorReader& reader, const FatVolumeParams& params, const RunList& mftRuns,
+[[nodiscard]] FileLayout NtfsFileLayout(SectorReader& reader, const NtfsVolumeParams& volume, const RunList& mftRuns,
                                         std::uint64_t recordSector, std::uint32_t self, bool deleted);
 
 }  // namespace quorlan

@@ -26,25 +26,13 @@ void GuiObserver::status(std::string_view line) {
     const std::lock_guard lock(m_mutex);
     m_state.status = line;
 }
-void GuiObserver::counter(std::string_view name, std::uint64_t value) {
+void GuiObserver::counter(Counter which, std::uint64_t value) {
     const std::lock_guard lock(m_mutex);
-    m_state.counters[std::string(name)] = value;
-}
-void GuiObserver::counterLabel(std::string_view name, std::string_view label) {
-    const std::lock_guard lock(m_mutex);
-    m_state.counterLabels[std::string(name)] = label;
-}
-void GuiObserver::guidance(std::string_view text) {
-    const std::lock_guard lock(m_mutex);
-    m_state.guidance = text;
+    m_state.counters[which] = value;
 }
 void GuiObserver::message(std::string_view text) {
     const std::lock_guard lock(m_mutex);
     m_state.messages.emplace_back(text);
-}
-void GuiObserver::standardSearchNotPossible() {
-    const std::lock_guard lock(m_mutex);
-    m_state.notPossible = true;
 }
 void GuiObserver::countingFiles(std::uint64_t count) {
     const std::lock_guard lock(m_mutex);

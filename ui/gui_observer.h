@@ -20,11 +20,8 @@ struct ObservedState {
     std::uint64_t total = 0;
     std::uint64_t done = 0;
     std::string status;
-    std::map<std::string, std::uint64_t> counters;
-    std::map<std::string, std::string> counterLabels;
-    std::string guidance;
+    std::map<Counter, std::uint64_t> counters;
     std::deque<std::string> messages;
-    bool notPossible = false;
     std::uint64_t counting = 0;
     std::string fileName, filePath;
     std::uint64_t fileNumber = 0, fileTotal = 0, fileDone = 0, fileSize = 0;
@@ -44,11 +41,8 @@ public:
     void beginPhase(std::string_view label, std::uint64_t totalUnits) override;
     void setDone(std::uint64_t doneUnits) override;
     void status(std::string_view line) override;
-    void counter(std::string_view name, std::uint64_t value) override;
-    void counterLabel(std::string_view name, std::string_view label) override;
-    void guidance(std::string_view text) override;
+    void counter(Counter which, std::uint64_t value) override;
     void message(std::string_view text) override;
-    void standardSearchNotPossible() override;
     void countingFiles(std::uint64_t count) override;
     void savingFile(std::string_view name, std::string_view folder, std::uint64_t number,
                     std::uint64_t total) override;

@@ -269,7 +269,7 @@ void CChildDialogExDemoDlg::fillDiskTree() {
     m_standardRadio->setAutoExclusive(false);
     m_standardRadio->setChecked(false);
     m_standardRadio->setAutoExclusive(true);
-    m_searchMode = -1;
+    m_searchMode.reset();
     m_next->setEnabled(false);
     m_list->setColumns({{QStringLiteral(" Disk Details"), 485}});
     if (m_session.disks().empty()) {
@@ -324,7 +324,7 @@ void CChildDialogExDemoDlg::selectDiskSlot(std::size_t slot) {
     m_selectedSlot = slot;
     showDiskDetails(slot);
     m_standardRadio->setEnabled(true);
-    if (m_searchMode == 1) m_next->setEnabled(true);
+    if (m_searchMode == SearchMode::Standard) m_next->setEnabled(true);
 }
 
 void CChildDialogExDemoDlg::showDiskDetails(std::size_t slot) {
@@ -337,7 +337,7 @@ void CChildDialogExDemoDlg::showDiskDetails(std::size_t slot) {
 void CChildDialogExDemoDlg::selectStandardSearch() {
     if (m_step != 0 || !m_standardRadio->isEnabled()) return;
     m_standardRadio->setChecked(true);
-    m_searchMode = 1;
+    m_searchMode = SearchMode::Standard;
     m_next->setEnabled(m_selectedSlot.has_value());
 }
 
@@ -350,7 +350,7 @@ void CChildDialogExDemoDlg::fillPartitionPage() {
     root->setIcon(0, style()->standardIcon(QStyle::SP_DriveHDIcon));
     const auto& parts = m_session.partitions().partitions;
     for (std::size_t i = 0; i < parts.size(); ++i) {
-        auto* item = new QTreeWidgetItem(root, {q(PartitionNodeText(static_cast<int>(i + 1), parts[i].typeName))});
+        auto* item = new QTreeWidgetItem(root, {q(PartitionNodeText(static_cast<int>(i + 1), parts[i].type))});
         item->setIcon(0, style()->standardIcon(QStyle::SP_DriveFDIcon));
         item->setData(0, kIdRole, static_cast<int>(i));
     }
@@ -385,7 +385,7 @@ void CChildDialogExDemoDlg::showPartitionDetails(int index) {
 void CChildDialogExDemoDlg::next() {
     if (busy()) return;
     if (m_step == 0) {
-        if (!m_selectedSlot || m_searchMode != 1) return;
+        if (!m_selectedSlot || m_searchMode != SearchMode::Standard) return;
         auto selected = m_session.SelectDisk(*m_selectedSlot);
         if (!selected) {
             const Error& e = selected.error();
@@ -411,7 +411,7 @@ void CChildDialogExDemoDlg::next() {
         return;
     }
     const PartitionEntry& p = parts[static_cast<std::size_t>(m_partitionIndex)];
-    if (p.typeName != "FAT16" && p.typeName != "FAT32" && p.typeName != "NTFS") {
+    if (!StandardSearchAccepts(p.type)) {
         m_prompts->standardGuidance();
         setHelp(help::kNoPartition);
         return;
@@ -421,14 +421,17 @@ void CChildDialogExDemoDlg::next() {
         m_prompts->message(q(request.error().message), BoxIcon::Stop);
         return;
     }
-    if (p.typeName == "NTFS" && !request->ntfs) m_prompts->standardGuidance();
+    if (p.type == FileSystemType::Ntfs && !request->ntfs) m_prompts->standardGuidance();
 
     m_searchValues["Searching in Physical Drive"]->setText(QString::number(*m_selectedSlot));
-    m_searchValues["Selected File System"]->setText(q(p.typeName));
+    m_searchValues["Selected File System"]->setText(q(PartitionTypeName(p.type)));
     m_searchValues["Folders Found"]->setText(QStringLiteral("0"));
     m_searchValues["Searching Criteria"]->setText(QStringLiteral("Standard Search"));
     m_searchValues["Searching from sectors"]->setText(QStringLiteral("%1 to %2").arg(p.start).arg(p.end));
-    m_foldersFoundLabel->setText(QStringLiteral("Folders Found :"));
+    // A FAT search counts the directory clusters it finds, an NTFS search the $MFT records it reads.
+    const bool ntfs = p.type == FileSystemType::Ntfs;
+    m_shownCounter = ntfs ? Counter::RecordsFound : Counter::FoldersFound;
+    m_foldersFoundLabel->setText(ntfs ? QStringLiteral("MFT Found :") : QStringLiteral("Directories Found :"));
     m_searchBar->SetRange(0, 100);
     m_searchBar->SetPos(0);
     m_searchStatus->clear();
@@ -460,8 +463,8 @@ void CChildDialogExDemoDlg::searchFinished(SearchResult result) {
     buildResultTree();
     showPage(3);
     m_list->setColumns(fileListColumns());
-    setHelp(s.guidance.empty() ? help::kResults : q(s.guidance));
-    if (result.nothingFound || s.notPossible) m_prompts->standardGuidance();
+    setHelp(result.outcome == SearchOutcome::Stopped ? help::kResults : help::kSearchFinished);
+    if (result.nothingFound) m_prompts->standardGuidance();
 }
 
 // ---- results ----
@@ -529,7 +532,7 @@ void CChildDialogExDemoDlg::clickCheckBox(QTreeWidgetItem* item) {
     refreshChecks(item);
 }
 
-void CChildDialogExDemoDlg::listFolder(QTreeWidgetItem* item, ListVariant variant) {
+void CChildDialogExDemoDlg::listFolder(QTreeWidgetItem* item, FolderListing listing) {
     if (m_step != 3 || busy()) return;
     TreeItem* t = engineItem(item);
     if (t == nullptr) return;
@@ -542,8 +545,8 @@ void CChildDialogExDemoDlg::listFolder(QTreeWidgetItem* item, ListVariant varian
     setEnabled(false);
     auto rows = std::make_shared<std::vector<ListedRow>>();
     startWorker(
-        [this, t, rows, variant](std::stop_token) {
-            *rows = ListFolder(m_session.recovery(), *m_session.reader(), t, variant);
+        [this, t, rows, listing](std::stop_token) {
+            *rows = ListFolder(m_session.recovery(), *m_session.reader(), t, listing);
         },
         [this, t, item, rows, focused = QPointer<QWidget>(focused)] {
             m_populate->hide();
@@ -570,10 +573,12 @@ QIcon CChildDialogExDemoDlg::iconFor(const ListedRow& row) {
 void CChildDialogExDemoDlg::fillFileList(const std::vector<ListedRow>& rows) {
     m_list->setColumns(fileListColumns());
     m_listed = rows;
+    const bool ntfs = m_session.recovery().params.isNtfs();
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const ListedRow& r = rows[i];
-        auto* item = new QTreeWidgetItem(m_list, {q(r.name), q(r.type), q(r.size), q(r.date), q(r.time), q(r.debug1),
-                                                  q(r.debug2), q(r.debug3)});
+        const auto debug = DebugInfoCells(r, ntfs);
+        auto* item = new QTreeWidgetItem(m_list, {q(r.name), q(r.type), QString::number(r.size), q(r.date), q(r.time),
+                                                  q(debug[0]), q(debug[1]), q(debug[2])});
         item->setIcon(0, iconFor(r));
         item->setData(0, kIdRole, static_cast<int>(i));
         if (r.deleted) {
@@ -588,11 +593,11 @@ void CChildDialogExDemoDlg::openItem() {
     if (selected.isEmpty()) return;
     const auto row = static_cast<std::size_t>(selected.first()->data(0, kIdRole).toInt());
     if (row >= m_listed.size() || !m_listed[row].isFolder) return;
-    const auto it = m_itemsById.find(selected.first()->text(7).toLongLong());
+    const auto it = m_itemsById.find(m_listed[row].itemId);
     if (it == m_itemsById.end()) return;
     for (QTreeWidgetItem* p = it->second->parent(); p != nullptr; p = p->parent()) p->setExpanded(true);
     m_resultTree->scrollToItem(it->second);
-    listFolder(it->second, ListVariant::Open);
+    listFolder(it->second, FolderListing::Open);
 }
 
 // ---- saving ----
@@ -678,7 +683,7 @@ void CChildDialogExDemoDlg::runSave(const SaveSelection& selection, const QStrin
 
 void CChildDialogExDemoDlg::saveLog() {
     if (m_step != 3 || busy()) return;
-    if (m_session.recovery().params.PartType == "FAT12") {
+    if (m_session.recovery().params.PartType == FileSystemType::Fat12) {
         m_prompts->message(QString::fromLatin1(kMsgLogFloppy), BoxIcon::Stop, QStringLiteral("Error"));
         return;
     }
@@ -804,7 +809,7 @@ bool CChildDialogExDemoDlg::eventFilter(QObject* watched, QEvent* event) {
             if (m_step == 3 && m_resultTree->hasFocus() && m_resultTree->currentItem() != nullptr && !busy()) {
                 QTreeWidgetItem* item = m_resultTree->currentItem();
                 item->setExpanded(true);
-                listFolder(item, ListVariant::RightKey);
+                listFolder(item, FolderListing::Expand);
                 return true;
             }
             return false;
@@ -856,11 +861,8 @@ void CChildDialogExDemoDlg::applyObserved(const ObservedState& s) {
     m_searchBar->SetPos(s.total == 0 ? 0 : static_cast<int>(std::min<std::uint64_t>(100, s.done * 100 / s.total)));
     m_treeLoadBar->SetPos(s.total == 0 ? 0 : static_cast<int>(std::min<std::uint64_t>(100, s.done * 100 / s.total)));
     m_searchStatus->setText(q(s.status));
-    if (auto it = s.counters.find("Folders Found"); it != s.counters.end()) {
+    if (auto it = s.counters.find(m_shownCounter); it != s.counters.end()) {
         m_searchValues["Folders Found"]->setText(QString::number(it->second));
-    }
-    if (auto it = s.counterLabels.find("Folders Found"); it != s.counterLabels.end()) {
-        m_foldersFoundLabel->setText(q(it->second).replace(QLatin1Char('\t'), QLatin1Char(' ')).simplified());
     }
     if (m_calculating != nullptr && m_calculating->isVisible()) m_calculating->setCount(s.counting);
     if (m_saving != nullptr && m_saving->isVisible()) {

@@ -14,8 +14,8 @@
 #include <thread>
 #include <unordered_map>
 
-#include "disks/session.h"
-#include "ntfs/save_driver.h"
+#include "search/save_driver.h"
+#include "session/session.h"
 #include "ui/controls.h"
 #include "ui/dialogs.h"
 #include "ui/gui_observer.h"
@@ -45,6 +45,10 @@ inline const QString kSearchStarted = QStringLiteral(
     "that you should allow the software to complete the searching Process.");
 inline const QString kResults = QStringLiteral(
     "Select Files and Folders from left Panel Directories' Tree and Click on 'Save' button in Toolbar to save recovered "
+    "Files and Folders.");
+// After a search that ran to its end the sentence says "left panel".
+inline const QString kSearchFinished = QStringLiteral(
+    "Select Files and Folders from left panel Directories' Tree and Click on 'Save' button in Toolbar to save recovered "
     "Files and Folders.");
 }  // namespace help
 
@@ -78,7 +82,7 @@ public:
     void selectPartition(int index);
     void stopSearch();
     void clickCheckBox(QTreeWidgetItem* item);
-    void listFolder(QTreeWidgetItem* item, ListVariant variant = ListVariant::Worker);
+    void listFolder(QTreeWidgetItem* item, FolderListing listing = FolderListing::Select);
     void openItem();
     void save(bool all);
     void saveLog();
@@ -117,7 +121,7 @@ private:
     Session m_session;
     std::unique_ptr<Prompts> m_prompts;
     int m_step = 0;
-    int m_searchMode = -1;
+    std::optional<SearchMode> m_searchMode;
     std::optional<std::size_t> m_selectedSlot;
     int m_partitionIndex = -1;
     std::unordered_map<std::int64_t, QTreeWidgetItem*> m_itemsById;
@@ -143,6 +147,7 @@ private:
     QLineEdit *m_startEdit, *m_endEdit;
     std::map<std::string, QLabel*> m_searchValues;
     QLabel* m_foldersFoundLabel;
+    Counter m_shownCounter = Counter::FoldersFound;  // the counter the search panel shows
     CTextProgressCtrl* m_searchBar;
     QLabel* m_searchStatus;
     QPushButton* m_stopSearch;

@@ -15,7 +15,8 @@
 
 #include "core/sector_reader.h"
 #include "log/recovery_log.h"
-#include "ntfs/search_driver.h"
+#include "search/search_driver.h"
+#include "search/folder_listing.h"
 
 namespace {
 
@@ -80,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     });
     for (TreeItem* item : folders) {
         (void)ExpandFolder(state, reader, item);
-        (void)ListFolderRows(state, reader, item, ListVariant::Worker);
+        (void)ListFolderRows(state, reader, item, FolderListing::Select);
     }
     return 0;
 }

@@ -77,7 +77,7 @@ TEST_F(AgainstMmls, FixtureDisksArePlacedAsMmlsPlacesThem) {
         ASSERT_EQ(list.partitions.size(), 5u) << name;
         const std::vector<std::string> types{"FAT16", "FAT32", "NTFS", "FAT16", "FAT32"};
         for (std::size_t i = 0; i < types.size(); ++i) {
-            EXPECT_EQ(list.partitions[i].typeName, types[i]) << name << " partition " << i + 1;
+            EXPECT_EQ(PartitionTypeName(list.partitions[i].type), types[i]) << name << " partition " << i + 1;
             EXPECT_EQ(list.partitions[i].fromMbr, i < 3) << name << " partition " << i + 1;
         }
     }
@@ -119,7 +119,7 @@ TEST(FixtureDisks, SuperfloppyAndCorruptTable) {
     const auto stick = ourPartitions(std::filesystem::path(QUORLAN_FIXTURE_DIR) / "superfloppy-fat32.img", &list);
     EXPECT_TRUE(list.superfloppy);
     ASSERT_EQ(stick, (std::vector<Placed>{{0, 81920}}));
-    EXPECT_EQ(list.partitions[0].typeName, "FAT32");
+    EXPECT_EQ(list.partitions[0].type, FileSystemType::Fat32);
 
     const auto bad = ourPartitions(std::filesystem::path(QUORLAN_FIXTURE_DIR) / "bad-table.img", &list);
     EXPECT_TRUE(list.corrupt);

@@ -15,7 +15,7 @@ public:
     // (FAT16) 32 root sectors, then the data area.
     FatBuilder(DiskBuilder& disk, std::uint64_t start, bool fat32, std::uint32_t spc = 4, std::uint32_t spf = 64)
         : m_disk(disk), m_start(start), m_fat32(fat32) {
-        p.PartType = fat32 ? "FAT32" : "FAT16";
+        p.PartType = fat32 ? FileSystemType::Fat32 : FileSystemType::Fat16;
         p.SPC = spc;
         p.SPF = spf;
         p.ReserveSectors = fat32 ? 32 : 1;

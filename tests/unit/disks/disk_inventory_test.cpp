@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "disks/session.h"
+#include "session/session.h"
 #include "tests/support/disk_builder.h"
 #include "tests/support/temp_dir.h"
 
@@ -117,7 +117,7 @@ TEST(Session, ImagesAreDisksToo) {
     auto list = session.SelectDisk(*slot);
     ASSERT_TRUE(list.ok());
     ASSERT_EQ((*list)->partitions.size(), 1u);
-    EXPECT_EQ((*list)->partitions[0].typeName, "FAT32");
+    EXPECT_EQ((*list)->partitions[0].type, FileSystemType::Fat32);
 
     // Images stay offered when the removable disks are listed again.
     session.RefreshDisks({dir.path() / "no-sys", dir.path() / "no-udev", "host"});

@@ -22,7 +22,7 @@ void expectPartitions(const DiskPartitionList& list, const std::vector<Expected>
     ASSERT_EQ(list.partitions.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
         const PartitionEntry& p = list.partitions[i];
-        EXPECT_EQ(p.typeName, expected[i].type) << "partition " << i + 1;
+        EXPECT_EQ(PartitionTypeName(p.type), expected[i].type) << "partition " << i + 1;
         EXPECT_EQ(p.start, expected[i].start) << "partition " << i + 1;
         EXPECT_EQ(p.end, expected[i].end) << "partition " << i + 1;
         EXPECT_EQ(p.fromMbr, expected[i].primary) << "partition " << i + 1;
@@ -53,8 +53,8 @@ TEST(ReadPartitionTable, PrimariesThenLogicalsInChainOrderWithMarkerPrecedence) 
     EXPECT_FALSE(list.corrupt);
     EXPECT_EQ(list.chainEnd, ChainEnd::None);
     EXPECT_EQ(list.defaultSelection(), 0u);
-    EXPECT_EQ(PartitionNodeText(1, list.partitions[0].typeName), "Partition - 1 ( FAT16 )");
-    EXPECT_EQ(PartitionNodeText(5, list.partitions[4].typeName), "Partition - 5 ( FAT32 )");
+    EXPECT_EQ(PartitionNodeText(1, list.partitions[0].type), "Partition - 1 ( FAT16 )");
+    EXPECT_EQ(PartitionNodeText(5, list.partitions[4].type), "Partition - 5 ( FAT32 )");
 }
 
 TEST(ReadPartitionTable, SignatureNeedsOnlyOneOfTheTwoBytes) {
@@ -207,7 +207,7 @@ TEST(ReadPartitionTable, UnreadableOrGarbageSectorZeroNeverFaults) {
 }
 
 TEST(PartitionDetails, RowsOfBothModes) {
-    const PartitionEntry p{"FAT32", 2048, 2048 + 4096000, 0x0C, true};
+    const PartitionEntry p{FileSystemType::Fat32, 2048, 2048 + 4096000, 0x0C, true};
     const DetailRows standard = PartitionDetailsRows(SearchMode::Standard, 1, 0, p);
     const DetailRows expectedStandard = {
         {"1.   Disk Number                    :  ", "1"},

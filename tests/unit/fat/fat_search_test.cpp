@@ -6,7 +6,8 @@
 
 #include "fat/fat_search.h"
 #include "items/tables.h"
-#include "ntfs/search_driver.h"
+#include "search/search_driver.h"
+#include "search/folder_listing.h"
 #include "tests/support/disk_builder.h"
 #include "tests/support/fat_builder.h"
 
@@ -53,7 +54,7 @@ std::pair<std::set<std::string>, std::set<std::string>> everything(RecoveryState
     while (!pending.empty()) {
         TreeItem* item = pending.back();
         pending.pop_back();
-        for (const ListedRow& row : ListFolder(state, reader, item, ListVariant::Worker)) {
+        for (const ListedRow& row : ListFolder(state, reader, item, FolderListing::Select)) {
             if (!row.isFolder) {
                 const std::string folder = ResultTree::GetItemPath(item, "/");
                 files.insert((folder.empty() ? "" : folder + "/") + row.name + (row.deleted ? " (deleted)" : ""));
@@ -91,7 +92,7 @@ TEST(FatStandardSearch, BuildsTheTreeNamesFoldersAndKeepsLostOnes) {
     SectorReader reader(v.disk.source());
     RecoveryState state;
     NullObserver quiet;
-    SearchRequest request{"FAT32", 0, 8000, ReadFatBootSector(reader, 0, "FAT32"), {}};
+    SearchRequest request{FileSystemType::Fat32, 0, 8000, ReadFatBootSector(reader, 0, FileSystemType::Fat32), {}};
     ASSERT_TRUE(request.validated.has_value());
     const SearchResult result = RunSearch(request, reader, state, RunContext{quiet, {}});
     EXPECT_EQ(result.outcome, SearchOutcome::Finished);
@@ -113,7 +114,7 @@ TEST(FatStandardSearch, ExpansionNamesSubFoldersOncePerNode) {
     SectorReader reader(v.disk.source());
     RecoveryState state;
     NullObserver quiet;
-    (void)RunSearch({"FAT32", 0, 8000, ReadFatBootSector(reader, 0, "FAT32"), {}}, reader, state, RunContext{quiet, {}});
+    (void)RunSearch({FileSystemType::Fat32, 0, 8000, ReadFatBootSector(reader, 0, FileSystemType::Fat32), {}}, reader, state, RunContext{quiet, {}});
     TreeItem* photos = state.model.tree.root()->children.front().get();
     ASSERT_EQ(photos->text, "My Photos");
     // A finished Standard Search has every node marked as read already.
@@ -131,10 +132,10 @@ TEST(FatStandardSearch, InfersTheParametersWhenTheBootSectorIsGone) {
     Volume v;
     for (std::size_t i = 0; i < 512; ++i) v.disk.byte(0, i, 0);
     SectorReader reader(v.disk.source());
-    ASSERT_FALSE(ReadFatBootSector(reader, 0, "FAT32").has_value());
+    ASSERT_FALSE(ReadFatBootSector(reader, 0, FileSystemType::Fat32).has_value());
     RecoveryState state;
     NullObserver quiet;
-    const SearchResult result = RunSearch({"FAT32", 0, 8000, std::nullopt, {}}, reader, state, RunContext{quiet, {}});
+    const SearchResult result = RunSearch({FileSystemType::Fat32, 0, 8000, std::nullopt, {}}, reader, state, RunContext{quiet, {}});
     EXPECT_TRUE(result.parametersInferred);
     EXPECT_FALSE(result.inferenceFailed);
     const auto [folders, files] = everything(state, reader);
@@ -148,7 +149,7 @@ public:
     StopAtChunk(std::stop_source& source, int chunk) : m_source(source), m_chunk(chunk) {}
     void beginPhase(std::string_view, std::uint64_t) override {}
     void setDone(std::uint64_t) override {}
-    void counter(std::string_view, std::uint64_t) override {}
+    void counter(Counter, std::uint64_t) override {}
     void status(std::string_view line) override {
         if (line.starts_with("Sectors  ") && ++m_seen == m_chunk + 1) m_source.request_stop();
     }
@@ -167,7 +168,7 @@ TEST(FatStandardSearch, StopDuringTheScanShowsTheFoldersFoundSoFar) {
     StopAtChunk observer(stop, 1);  // the first chunk (clusters 2 to 513) is read, no more
     SearchResult result;
     std::jthread worker([&] {
-        result = RunSearch({"FAT32", 0, 8000, ReadFatBootSector(reader, 0, "FAT32"), {}}, reader, state,
+        result = RunSearch({FileSystemType::Fat32, 0, 8000, ReadFatBootSector(reader, 0, FileSystemType::Fat32), {}}, reader, state,
                            RunContext{observer, stop.get_token()});
     });
     worker.join();
@@ -193,7 +194,7 @@ TEST(FatStandardSearch, GarbageVolumesNeverHang) {
     SectorReader reader(disk.source());
     RecoveryState state;
     NullObserver quiet;
-    (void)RunSearch({"FAT16", 0, 4000, ReadFatBootSector(reader, 0, "FAT16"), {}}, reader, state, RunContext{quiet, {}});
+    (void)RunSearch({FileSystemType::Fat16, 0, 4000, ReadFatBootSector(reader, 0, FileSystemType::Fat16), {}}, reader, state, RunContext{quiet, {}});
     const auto [folders, files] = everything(state, reader);
     EXPECT_EQ(state.model.nodes.size(), 299u) << "every folder placed once, the misc folder among them";
 }

@@ -29,7 +29,7 @@ TEST(ReadFatBootSector, ReadsBothTypesAndFallsBackToTheFat32Backup) {
         FatBuilder fat(disk, 2048, fat32);
         fat.bootSector();
         SectorReader reader(disk.source());
-        const auto params = ReadFatBootSector(reader, 2048, fat32 ? "FAT32" : "FAT16");
+        const auto params = ReadFatBootSector(reader, 2048, fat32 ? FileSystemType::Fat32 : FileSystemType::Fat16);
         ASSERT_TRUE(params.has_value()) << fat32;
         expectSameLayout(*params, fat.p);
     }
@@ -44,7 +44,7 @@ TEST(ReadFatBootSector, ReadsBothTypesAndFallsBackToTheFat32Backup) {
         for (std::size_t i = 0; i < 512; ++i) disk.byte(2048 + 6, i, std::to_integer<std::uint8_t>(boot[i]));
         for (std::size_t i = 0; i < 512; ++i) disk.byte(2048, i, 0);
         SectorReader reader(disk.source());
-        const auto params = ReadFatBootSector(reader, 2048, "FAT32");
+        const auto params = ReadFatBootSector(reader, 2048, FileSystemType::Fat32);
         ASSERT_TRUE(params.has_value());
         expectSameLayout(*params, fat.p);
     }
@@ -57,7 +57,7 @@ TEST(ReadFatBootSector, RefusesDamagedVolumes) {
         FatBuilder(disk, 2048 + 6, false).bootSector();
         disk.signature(2048, 0, 0);
         SectorReader reader(disk.source());
-        EXPECT_FALSE(ReadFatBootSector(reader, 2048, "FAT16").has_value());
+        EXPECT_FALSE(ReadFatBootSector(reader, 2048, FileSystemType::Fat16).has_value());
     }
     {   // A second FAT that does not begin with the media byte 0xF8.
         DiskBuilder disk(20000);
@@ -65,7 +65,7 @@ TEST(ReadFatBootSector, RefusesDamagedVolumes) {
         fat.bootSector();
         disk.byte(fat.p.secondFAT, 0, 0xF0);
         SectorReader reader(disk.source());
-        EXPECT_FALSE(ReadFatBootSector(reader, 2048, "FAT16").has_value());
+        EXPECT_FALSE(ReadFatBootSector(reader, 2048, FileSystemType::Fat16).has_value());
     }
     {   // A cluster size of 0 could never be scanned.
         DiskBuilder disk(20000);
@@ -73,7 +73,7 @@ TEST(ReadFatBootSector, RefusesDamagedVolumes) {
         fat.bootSector();
         disk.byte(2048, 13, 0);
         SectorReader reader(disk.source());
-        EXPECT_FALSE(ReadFatBootSector(reader, 2048, "FAT32").has_value());
+        EXPECT_FALSE(ReadFatBootSector(reader, 2048, FileSystemType::Fat32).has_value());
     }
 }
 
@@ -86,7 +86,7 @@ TEST(InferFatParams, WorksTheLayoutOutFromTwoFolders) {
         disk.byte(fat.p.firstFAT, 0, 0xF8).byte(fat.p.firstFAT, 1, 0xFF);
         fat.directory(5, 0).directory(9, 5);  // 16 sectors apart with 4 sectors per cluster
         SectorReader reader(disk.source());
-        const auto params = InferFatParams(reader, 2048, 60000, fat32 ? "FAT32" : "FAT16", RunContext{quiet, {}});
+        const auto params = InferFatParams(reader, 2048, 60000, fat32 ? FileSystemType::Fat32 : FileSystemType::Fat16, RunContext{quiet, {}});
         ASSERT_TRUE(params.has_value()) << fat32;
         expectSameLayout(*params, fat.p);
     }
@@ -95,7 +95,7 @@ TEST(InferFatParams, WorksTheLayoutOutFromTwoFolders) {
         FatBuilder fat(disk, 2048, true, 4, 100);
         fat.directory(5, 0);
         SectorReader reader(disk.source());
-        EXPECT_FALSE(InferFatParams(reader, 2048, 60000, "FAT32", RunContext{quiet, {}}).has_value());
+        EXPECT_FALSE(InferFatParams(reader, 2048, 60000, FileSystemType::Fat32, RunContext{quiet, {}}).has_value());
     }
 }
 
@@ -134,7 +134,7 @@ TEST(FollowClusterChain, EndsWhereTheFatSaysAndWhereItIsDamaged) {
     ClusterChainReader chains(reader, fat.p);
     EXPECT_EQ(chains.FollowClusterChain(2), (std::vector<std::uint32_t>{2, 200}));
     FatVolumeParams ntfs = fat.p;
-    ntfs.PartType = "NTFS";
+    ntfs.PartType = FileSystemType::Ntfs;
     EXPECT_TRUE(ClusterChainReader(reader, ntfs).FollowClusterChain(2).empty());
 }
 

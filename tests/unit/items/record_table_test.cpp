@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include <map>
 
 #include "items/tables.h"
@@ -30,13 +32,19 @@ TEST(RecordTable, DataModelRules) {
     EXPECT_EQ(t.GetCell(2, 6), "v6");
     EXPECT_EQ(t.GetCell(2, 7), "");
     EXPECT_EQ(t.GetCell(2, 10), "");
-    // Missing rows and columns read empty, and numeric reads of them give 0.
+    // Missing rows and column indices read empty, and numeric reads of them give 0.
     EXPECT_EQ(t.GetCell(9, 0), "");
     EXPECT_EQ(t.GetCell(-1, 0), "");
-    EXPECT_EQ(t.GetCell(0, "no such column"), "");
     EXPECT_EQ(t.GetU32(9, "Sector"), 0u);
     t.SetCell(9, 0, "dropped");
     EXPECT_EQ(t.RowCount(), 4);
+    // A column name the table does not have is a mistake in the program: it throws instead of
+    // writing nowhere (a misspelt "Deleted" would lose every deleted mark without a sound).
+    EXPECT_THROW(t.SetCell(0, "no such column", "x"), std::invalid_argument);
+    EXPECT_THROW(t.SetNumber(0, "sector", 1), std::invalid_argument) << "names are exact: the column is \"Sector\"";
+    EXPECT_THROW((void)t.GetCell(0, "no such column"), std::invalid_argument);
+    EXPECT_THROW((void)t.GetU64(0, "no such column"), std::invalid_argument);
+    EXPECT_EQ(column(t, 0), (std::vector<std::string>{"a", "b", "v0", "d"})) << "nothing was written";
 
     // Cells by name, numbers in decimal form and back; non-numeric text reads as 0.
     t.SetNumber(0, "Self Cluster", 268435455);

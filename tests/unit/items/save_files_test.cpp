@@ -53,7 +53,7 @@ public:
     void beginPhase(std::string_view, std::uint64_t) override {}
     void setDone(std::uint64_t) override {}
     void status(std::string_view) override {}
-    void counter(std::string_view, std::uint64_t) override {}
+    void counter(Counter, std::uint64_t) override {}
     CollisionDecision askCollision(std::string_view existing, std::string_view proposed) override {
         asked.emplace_back(std::string(existing) + " -> " + std::string(proposed));
         return answer;

@@ -10,11 +10,12 @@
 #include <vector>
 
 #include "core/text.h"
-#include "disks/session.h"
+#include "session/session.h"
 #include "items/tables.h"
 #include "log/recovery_log.h"
 #include "log/recovery_log_format.h"
-#include "ntfs/search_driver.h"
+#include "search/search_driver.h"
+#include "search/folder_listing.h"
 #include "tests/support/temp_dir.h"
 
 namespace quorlan {
@@ -207,7 +208,7 @@ TEST(RecoveryLogBytes, SignatureIsNotComparedButTheDiskIs) {
     longer.identity = std::string(truncateUtf8(longModel, 49));
     EXPECT_TRUE(DecodeRecoveryLog(EncodeRecoveryLog(longer), longModel).ok());
     RecoveryState state;
-    state.params.PartType = "FAT32";
+    state.params.PartType = FileSystemType::Fat32;
     const auto captured = CaptureRecoveryLog(state, longModel);
     ASSERT_TRUE(captured.ok());
     EXPECT_EQ(captured->identity, longer.identity);
@@ -294,10 +295,10 @@ TEST(RecoveryLogPath, UpperCasesTheFileNameAndAddsTheExtension) {
 
 TEST(RecoveryLogCapture, FloppiesAreNotLogged) {
     RecoveryState byParams;
-    byParams.params.PartType = "FAT12";
+    byParams.params.PartType = FileSystemType::Fat12;
     RecoveryState bySetup;
-    bySetup.params.PartType = "FAT16";
-    bySetup.setup.partitionTypeText = "FAT12";
+    bySetup.params.PartType = FileSystemType::Fat16;
+    bySetup.setup.partitionType = FileSystemType::Fat12;
     for (const RecoveryState* state : {&byParams, &bySetup}) {
         const auto r = CaptureRecoveryLog(*state, "floppy.img");
         ASSERT_FALSE(r.ok());
@@ -359,7 +360,7 @@ struct SearchedImage {
         const SearchResult result = RunSearch(*request, *reader, *state, RunContext{quiet, {}});
         EXPECT_EQ(result.outcome, SearchOutcome::Finished);
         ResultTree::ForEach(state->model.tree.root(),
-                            [&](TreeItem* item) { (void)ListFolderRows(*state, *reader, item, ListVariant::Worker); });
+                            [&](TreeItem* item) { (void)ListFolderRows(*state, *reader, item, FolderListing::Select); });
     }
 };
 
@@ -460,10 +461,10 @@ TEST(RecoveryLogRestore, NtfsSizesOf4GiBAndMoreComeBackWhole) {
     RestoreRecoveryLog(*log, restored, *searched.reader, quiet);
     bool listed = false;
     ResultTree::ForEach(restored.model.tree.root(), [&](TreeItem* item) {
-        for (const ListedRow& r : ListFolderRows(restored, *searched.reader, item, ListVariant::Worker)) {
+        for (const ListedRow& r : ListFolderRows(restored, *searched.reader, item, FolderListing::Select)) {
             if (r.name == "backup.vhd") {
                 listed = true;
-                EXPECT_EQ(r.size, std::to_string(kFiveGiBAndASector));
+                EXPECT_EQ(r.size, kFiveGiBAndASector);
             }
         }
     });

@@ -17,12 +17,11 @@ constexpr std::uint64_t kVolume = 1000;  // volume start; clusters of 2 sectors
 constexpr std::uint64_t kMft = 3000;     // the $MFT: one run from here
 constexpr std::uint64_t kCluster = 1024;
 
-FatVolumeParams volume() {
-    FatVolumeParams p;
-    p.PartType = "NTFS";
-    p.Cluster0Start = kVolume;
-    p.SPC = 2;
-    p.RecordSize = 2;
+NtfsVolumeParams volume() {
+    NtfsVolumeParams p;
+    p.volumeStart = kVolume;
+    p.sectorsPerCluster = 2;
+    p.recordSectors = 2;
     return p;
 }
 

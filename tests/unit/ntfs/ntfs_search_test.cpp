@@ -6,7 +6,8 @@
 
 #include "ntfs/mft.h"
 #include "items/file_types.h"
-#include "ntfs/search_driver.h"
+#include "search/search_driver.h"
+#include "search/folder_listing.h"
 #include "tests/support/disk_builder.h"
 #include "tests/support/ntfs_builder.h"
 
@@ -73,7 +74,7 @@ TEST(NtfsStandardSearch, WalksTheMftAndBuildsTheTree) {
     RecoveryState state;
     NullObserver quiet;
     SearchRequest request;
-    request.partType = "NTFS";
+    request.type = FileSystemType::Ntfs;
     request.rangeStart = kStart;
     request.rangeEnd = 1900;
     request.ntfs = v.params;
@@ -96,7 +97,7 @@ TEST(NtfsStandardSearch, WalksTheMftAndBuildsTheTree) {
     while (!pending.empty()) {
         TreeItem* item = pending.back();
         pending.pop_back();
-        keep.push_back(ListFolder(state, reader, item, ListVariant::Worker));
+        keep.push_back(ListFolder(state, reader, item, FolderListing::Select));
         for (const ListedRow& row : keep.back()) {
             if (row.isFolder) continue;
             const std::string folder = ResultTree::GetItemPath(item, "/");
@@ -105,9 +106,9 @@ TEST(NtfsStandardSearch, WalksTheMftAndBuildsTheTree) {
         for (auto& child : item->children) pending.push_back(child.get());
     }
     ASSERT_TRUE(files.contains("Photos/a.jpg"));
-    EXPECT_EQ(files["Photos/a.jpg"]->size, "123456") << "the size from the extension record";
+    EXPECT_EQ(files["Photos/a.jpg"]->size, 123456u) << "the size from the extension record";
     EXPECT_EQ(files["Photos/a.jpg"]->type, "Image File");
-    EXPECT_EQ(files["Photos/a.jpg"]->debug3, "9");
+    EXPECT_EQ(files["Photos/a.jpg"]->self, 9u);
     ASSERT_TRUE(files.contains("QLN_Miscellaneous/lost.txt")) << "its parent record is a file";
     EXPECT_TRUE(files["QLN_Miscellaneous/lost.txt"]->deleted);
     ASSERT_TRUE(files.contains("Old/letter.doc"));
@@ -122,17 +123,13 @@ TEST(NtfsStandardSearch, WithoutAValidBootSectorNothingIsFound) {
     test::DiskBuilder disk(2000);
     SectorReader reader(disk.source());
     RecoveryState state;
-    struct Told final : NullObserver {
-        void standardSearchNotPossible() override { told = true; }
-        bool told = false;
-    } observer;
+    NullObserver observer;
     SearchRequest request;
-    request.partType = "NTFS";
+    request.type = FileSystemType::Ntfs;
     request.rangeStart = kStart;
     request.rangeEnd = 1900;
     const SearchResult result = RunSearch(request, reader, state, RunContext{observer, {}});
-    EXPECT_TRUE(result.nothingFound);
-    EXPECT_TRUE(observer.told);
+    EXPECT_TRUE(result.nothingFound) << "the front end explains that the Advance Search is the way on";
     EXPECT_EQ(result.fileCount, 0u);
 }
 

@@ -10,7 +10,7 @@
 #include "disks/disk_inventory.h"
 #include "disks/partition_table.h"
 #include "items/tables.h"
-#include "ntfs/search_driver.h"
+#include "search/search_driver.h"
 
 namespace quorlan {
 

@@ -1,4 +1,4 @@
-#include "disks/session.h"
+#include "session/session.h"
 
 #include <sys/stat.h>
 
@@ -90,13 +90,13 @@ Result<SearchRequest> Session::PrepareStandardSearch(std::size_t partitionIndex)
     const PartitionEntry& p = m_partitions.partitions[partitionIndex];
     m_recovery.tables.ClearSearchTables();
     SearchRequest request;
-    request.partType = p.typeName;
+    request.type = p.type;
     request.rangeStart = p.start;
     request.rangeEnd = p.end;
     request.disk = *m_selected;
     request.partitionIndex = partitionIndex;
-    if (p.typeName == "FAT16" || p.typeName == "FAT32") {
-        request.validated = ValidateFatPartition(*m_reader, p.typeName, p.start);
+    if (IsFatType(p.type)) {
+        request.validated = ValidateFatPartition(*m_reader, p.type, p.start);
     } else {
         request.ntfs = ValidateNtfsBootSector(*m_reader, p.start, p.end);
     }

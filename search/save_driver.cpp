@@ -1,4 +1,4 @@
-#include "ntfs/save_driver.h"
+#include "search/save_driver.h"
 
 #include <set>
 #include <tuple>
@@ -23,7 +23,7 @@ public:
         ResultTree::ForEach(top, [&](TreeItem* item) {
             if (stopped() || !m_folders.insert(item->id).second) return;
             addFolderItem(item);
-            for (const ListedRow& row : ListFolderRows(m_state, m_reader, item, ListVariant::Worker)) {
+            for (const ListedRow& row : ListFolderRows(m_state, m_reader, item, FolderListing::Select)) {
                 if (!row.isFolder) addFile(item, row);
             }
             m_observer.countingFiles(m_plan.files);
@@ -39,19 +39,19 @@ public:
             if (item->check == kChecked) {
                 addSubtree(item);
             } else if (item->check == kPartlyChecked) {
-                (void)ListFolderRows(m_state, m_reader, item, ListVariant::Worker);
+                (void)ListFolderRows(m_state, m_reader, item, FolderListing::Select);
                 for (auto it = item->children.rbegin(); it != item->children.rend(); ++it) pending.push_back(it->get());
             }
         }
     }
 
     void addFile(const TreeItem* folder, const ListedRow& row) {
-        if (!m_files.insert({folder->id, row.name, row.debug1, row.debug3}).second) return;
+        if (!m_files.insert({folder->id, row.name, row.firstCluster, row.recordSector, row.self}).second) return;
         SaveItem item;
         item.folders = chain(folder);
         item.name = row.name;
         item.deleted = row.deleted;
-        item.size = parseDecimalU64(row.size);
+        item.size = row.size;
         item.modified = unixTime(row.rawDate, row.rawTime);
         item.source = m_plan.rows.size();
         m_plan.rows.push_back(row);
@@ -87,7 +87,7 @@ private:
 
     // NTFS keeps a 64-bit time in date; FAT the date and time words.
     [[nodiscard]] std::optional<std::int64_t> unixTime(std::uint64_t date, std::uint64_t time) const {
-        if (m_state.params.PartType == "NTFS") return NtfsTimeToUnix(static_cast<std::int64_t>(date));
+        if (m_state.params.isNtfs()) return NtfsTimeToUnix(static_cast<std::int64_t>(date));
         return FatTimeToUnix(static_cast<std::uint16_t>(date), static_cast<std::uint16_t>(time));
     }
 
@@ -105,7 +105,7 @@ private:
     std::stop_token m_stop;
     SavePlan m_plan;
     std::set<std::int64_t> m_folders;
-    std::set<std::tuple<std::int64_t, std::string, std::string, std::string>> m_files;
+    std::set<std::tuple<std::int64_t, std::string, std::uint32_t, std::uint64_t, std::uint32_t>> m_files;
 };
 
 // Whether a non-empty path of paths lies below the folder (at any depth).
@@ -130,8 +130,7 @@ SavePlan PlanSave(RecoveryState& state, SectorReader& reader, const SaveSelectio
     planner.addChecked(root);
     for (const ListedRow& row : selection.selectedRows) {
         if (row.isFolder) {
-            const auto id = parseDecimalI64(row.debug3);
-            if (TreeItem* item = state.model.tree.FindItem(id); item != nullptr) planner.addSubtree(item);
+            if (TreeItem* item = state.model.tree.FindItem(row.itemId); item != nullptr) planner.addSubtree(item);
         } else if (selection.listedFolder != nullptr) {
             planner.addFile(selection.listedFolder, row);
         }
@@ -161,7 +160,7 @@ SavePlan PlanSaveOfPaths(RecoveryState& state, SectorReader& reader, const std::
         // A folder saved whole was listed with its subtree, files and all; it is listed again
         // only to match paths named below it.
         if (planner.covers(item) && !anyPathBelow(wanted, folderPath)) return;
-        for (const ListedRow& row : ListFolderRows(state, reader, item, ListVariant::Worker)) {
+        for (const ListedRow& row : ListFolderRows(state, reader, item, FolderListing::Select)) {
             if (row.isFolder) continue;
             const std::string filePath = ResultTree::FilePath(folderPath, row.name);
             if (wanted.count(filePath) != 0) {
@@ -182,15 +181,12 @@ SaveSummary SaveItems(RecoveryState& state, SectorReader& reader, const SavePlan
     const FatVolumeParams& params = state.params;
     ClusterChainReader chains(reader, params);
     const std::uint64_t volumeEnd = state.setup.rangeEnd > 0 ? state.setup.rangeEnd : reader.totalSectors();
-    const bool ntfs = params.PartType == "NTFS";
+    const bool ntfs = params.isNtfs();
+    const NtfsVolumeParams volume = NtfsVolumeOf(params);
     const std::function<FileLayout(const SaveItem&)> layoutOf = [&](const SaveItem& item) -> FileLayout {
         const ListedRow& row = plan.rows.at(item.source);
-        if (ntfs) {
-            return NtfsFileLayout(reader, params, state.mftRuns, parseDecimalU64(row.debug1),
-                                  static_cast<std::uint32_t>(parseDecimalU64(row.debug3)), row.deleted);
-        }
-        return FatFileLayout(chains, params, static_cast<std::uint32_t>(parseDecimalU64(row.debug1)),
-                             item.size, row.deleted, volumeEnd);
+        if (ntfs) return NtfsFileLayout(reader, volume, state.mftRuns, row.recordSector, row.self, row.deleted);
+        return FatFileLayout(chains, params, row.firstCluster, item.size, row.deleted, volumeEnd);
     };
     return WriteSaveItems(plan.items, destination, reader, layoutOf, observer, control);
 }

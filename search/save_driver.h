@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "items/save_files.h"
-#include "ntfs/search_driver.h"
+#include "search/folder_listing.h"
+#include "search/recovery_state.h"
 
 namespace quorlan {
 

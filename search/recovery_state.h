@@ -1,0 +1,46 @@
+// What a search found and how it was set up: the record tables, the folder tree and the working
+// volume parameters that listing, saving and the recovery log read.
+#pragma once
+
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "items/result_tree.h"
+#include "items/tables.h"
+#include "items/volume.h"
+#include "ntfs/ntfs_record.h"
+
+namespace quorlan {
+
+// How the search shown was set up: what the wizard chose and what validation found. The
+// recovery log stores it.
+struct SearchSetup {
+    SearchMode searchMode = SearchMode::Standard;
+    std::size_t selectedDisk = 0;    // the disk's slot
+    std::size_t searchDisk = 0;      // the disk number when the search started
+    std::size_t partitionIndex = 0;  // 0-based
+    FileSystemType partitionType = FileSystemType::Unknown;
+    std::uint64_t rangeStart = 0;
+    std::uint64_t rangeEnd = 0;
+    // The parameters the partition's validation (or, failing that, inference) produced.
+    FatVolumeParams validation;
+};
+
+// Everything a search fills and the result pages read: one per session.
+struct RecoveryState {
+    RecordTables tables;
+    ResultModel model;
+    FatVolumeParams params;  // the working parameters of the volume shown
+    RunList mftRuns;         // the $MFT's runs, after an NTFS Standard Search or a loaded log
+    SearchSetup setup;
+
+    // Rows of the NTFS entry table by parent number, for listing folders.
+    [[nodiscard]] const std::vector<int>& NtfsFilesOf(std::uint32_t parent);
+
+private:
+    std::unordered_map<std::uint32_t, std::vector<int>> m_ntfsFilesByParent;
+    int m_ntfsIndexedRows = -1;
+};
+
+}  // namespace quorlan
