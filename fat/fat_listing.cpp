@@ -72,38 +72,50 @@ void FatDirectoryReader::ForEachDirectorySector(std::uint32_t folderCluster, con
     }
 }
 
-std::vector<FatFileEntry> FatDirectoryReader::ListFatFiles(std::uint32_t folderCluster) {
-    std::vector<FatFileEntry> files;
-    const bool fat16Root = folderCluster == 0 && !m_params.isFat32();
-    const FolderSource source = fat16Root ? FolderSource::DirectRegion : FolderSource::ClusterChain;
+void FatDirectoryReader::ForEachEntry(std::uint32_t folderCluster, EndMarker endMarker, const EntryVisit& visit) {
+    const bool fat32 = m_params.isFat32();
     ForEachDirectorySector(folderCluster, [&](std::uint64_t sectorNumber, std::span<const std::byte> sector) {
         for (std::size_t e = 0; e < kEntriesPerSector; ++e) {
             const std::size_t offset = e * kDirEntrySize;
-            const ByteView entry(sector.data() + offset, kDirEntrySize);
-            // In the FAT16 root region an end marker ends this sector only; elsewhere the whole
-            // directory.
-            if (entry.u8_unchecked(0) == 0) return fat16Root;
-            if (IsDotEntry(entry) || IsLongNameEntry(entry)) continue;
-            if ((entry.u8_unchecked(kDirAttr) & kAttrDirectory) != 0) continue;
-            const std::uint32_t cluster = fat16Root ? entry.u16le_unchecked(kDirClusterLow)
-                                                    : EntryCluster(entry, m_params.isFat32());
-            ShortNameResult name = ShortName(entry);
-            if (!IsListableName(name.name)) continue;
+            const ByteView raw(sector.data() + offset, kDirEntrySize);
+            if (raw.u8_unchecked(0) == 0) return endMarker == EndMarker::EndsSector;
+            if (IsDotEntry(raw) || IsLongNameEntry(raw)) continue;
+            ShortNameResult shortName = ShortName(raw);
+            if (!IsListableName(shortName.name)) continue;
+            FatDirEntry entry;
+            entry.raw = raw;
+            entry.deleted = shortName.deleted;
+            entry.cluster = EntryCluster(raw, fat32);
+            entry.attr = raw.u8_unchecked(kDirAttr);
             // A long name with characters no FAT name may hold (damage, or a crafted disk) gives
-            // way to the 8.3 name, which passed the check: the file stays found.
+            // way to the 8.3 name, which passed the check: the entry stays found.
             if (auto longName = LongName(sector, offset, sectorNumber); longName && IsListableName(*longName)) {
-                name.name = std::move(*longName);
+                entry.name = std::move(*longName);
+            } else {
+                entry.name = std::move(shortName.name);
             }
-            FatFileEntry file;
-            file.type = FileTypeOf(name.name, source);
-            file.name = std::move(name.name);
-            file.deleted = name.deleted;
-            file.size = entry.u32le_unchecked(kDirSize);
-            file.date = entry.u16le_unchecked(kDirDate);
-            file.time = entry.u16le_unchecked(kDirTime);
-            file.firstCluster = cluster;
-            files.push_back(std::move(file));
+            if (!visit(entry)) return false;
         }
+        return true;
+    });
+}
+
+std::vector<FatFileEntry> FatDirectoryReader::ListFatFiles(std::uint32_t folderCluster) {
+    std::vector<FatFileEntry> files;
+    // In the FAT16 root region an end marker ends its sector only; elsewhere the whole directory.
+    const bool fat16Root = folderCluster == 0 && !m_params.isFat32();
+    const FolderSource source = fat16Root ? FolderSource::DirectRegion : FolderSource::ClusterChain;
+    ForEachEntry(folderCluster, fat16Root ? EndMarker::EndsSector : EndMarker::EndsDirectory, [&](const FatDirEntry& e) {
+        if (e.isDirectory()) return true;
+        FatFileEntry file;
+        file.type = FileTypeOf(e.name, source);
+        file.name = e.name;
+        file.deleted = e.deleted;
+        file.size = e.raw.u32le_unchecked(kDirSize);
+        file.date = e.raw.u16le_unchecked(kDirDate);
+        file.time = e.raw.u16le_unchecked(kDirTime);
+        file.firstCluster = e.cluster;
+        files.push_back(std::move(file));
         return true;
     });
     return files;
@@ -114,31 +126,18 @@ int FatDirectoryReader::NameSubFoldersOf(ResultModel& model, const FolderNode& n
     const std::vector<std::size_t> children = model.ChildrenOf(self);
     if (children.empty()) return 0;
     int named = 0;
-    // Sub-folders are always read through the folder's cluster chain, also the FAT32 root's.
-    ForEachDirectorySector(self == 0 ? static_cast<std::uint32_t>(m_params.RootStart) : self,
-                           [&](std::uint64_t sectorNumber, std::span<const std::byte> sector) {
-        for (std::size_t e = 0; e < kEntriesPerSector; ++e) {
-            const std::size_t offset = e * kDirEntrySize;
-            const ByteView entry(sector.data() + offset, kDirEntrySize);
-            if (entry.u8_unchecked(0) == 0) return false;
-            if (IsDotEntry(entry) || IsLongNameEntry(entry)) continue;
-            const std::uint32_t cluster = EntryCluster(entry, m_params.isFat32());
-            ShortNameResult name = ShortName(entry);
-            if (!IsListableName(name.name)) continue;
-            // A long name with characters no FAT name may hold (damage, or a crafted disk) gives
-            // way to the 8.3 name, which passed the check: the file stays found.
-            if (auto longName = LongName(sector, offset, sectorNumber); longName && IsListableName(*longName)) {
-                name.name = std::move(*longName);
-            }
-            for (const std::size_t i : children) {
-                FolderNode& child = model.nodes[i];
-                if (child.self != cluster) continue;
-                child.name = name.name;
-                child.item->text = name.name;
-                if (name.deleted) child.deleted = true;
-                ++named;
-                break;
-            }
+    // Sub-folders are always read through the folder's cluster chain, also the FAT32 root's. The
+    // directory attribute is not checked: any entry naming a child's first cluster names it.
+    ForEachEntry(self == 0 ? static_cast<std::uint32_t>(m_params.RootStart) : self, EndMarker::EndsDirectory,
+                 [&](const FatDirEntry& e) {
+        for (const std::size_t i : children) {
+            FolderNode& child = model.nodes[i];
+            if (child.self != e.cluster) continue;
+            child.name = e.name;
+            child.item->text = e.name;
+            if (e.deleted) child.deleted = true;
+            ++named;
+            break;
         }
         return true;
     });

@@ -27,6 +27,22 @@ struct FatFileEntry {
     bool deleted = false;
 };
 
+// A short directory entry as the entry walker hands it on: not "." or "..", not a long-name
+// entry, with a name that passed the name check (the long name when it passes too, else the
+// 8.3 name).
+struct FatDirEntry {
+    ByteView raw;  // the 32 bytes of the entry
+    std::string name;
+    bool deleted = false;
+    std::uint32_t cluster = 0;  // the first cluster (FAT16: the low word only)
+    std::uint8_t attr = 0;
+    [[nodiscard]] bool isDirectory() const { return (attr & kAttrDirectory) != 0; }
+};
+
+// What a first byte of 0 (the end marker) does to a walk: the FAT16 root region and the naming
+// of the top-level folders go on with the next sector, any other walk ends there.
+enum class EndMarker { EndsSector, EndsDirectory };
+
 // Reads a directory's sectors cluster by cluster and serves the long-name walk's look-backs.
 class FatDirectoryReader {
 public:
@@ -47,6 +63,11 @@ public:
     void ForEachDirectorySector(std::uint32_t folderCluster, const SectorVisit& visit);
 
     ClusterChainReader& chains() { return m_chains; }
+
+    // Calls visit for each short entry of a directory (see ForEachDirectorySector) in order,
+    // until visit returns false or the end marker ends the walk.
+    using EntryVisit = std::function<bool(const FatDirEntry& entry)>;
+    void ForEachEntry(std::uint32_t folderCluster, EndMarker endMarker, const EntryVisit& visit);
 
     // The long name of the entry at entryOffset of a sector of this directory.
     [[nodiscard]] std::optional<std::string> LongName(std::span<const std::byte> sector, std::size_t entryOffset,

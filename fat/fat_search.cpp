@@ -88,26 +88,13 @@ void nameTopLevelFolders(ResultModel& model, RecordTable& table, SectorReader& r
         if (table.GetU64(r, "parent") == 0) topRow.emplace(table.GetU64(r, "self"), r);
     }
     FatDirectoryReader directory(reader, params);
-    const bool fat32 = params.isFat32();
-    directory.ForEachDirectorySector(0, [&](std::uint64_t sectorNumber, std::span<const std::byte> sector) {
-        for (std::size_t e = 0; e < kEntriesPerSector; ++e) {
-            const std::size_t offset = e * kDirEntrySize;
-            const ByteView entry(sector.data() + offset, kDirEntrySize);
-            if (entry.u8_unchecked(0) == 0) break;  // ends this sector only
-            if (IsDotEntry(entry) || IsLongNameEntry(entry)) continue;
-            const std::uint32_t cluster = EntryCluster(entry, fat32);
-            ShortNameResult name = ShortName(entry);
-            if (!IsListableName(name.name)) continue;
-            // A long name that fails the check gives way to the 8.3 name, as in the listing.
-            if (auto longName = directory.LongName(sector, offset, sectorNumber); longName && IsListableName(*longName)) {
-                name.name = std::move(*longName);
-            }
-            model.found = true;
-            const auto it = topRow.find(cluster);
-            if (it == topRow.end()) continue;
-            table.SetCell(it->second, "Name", name.name);
-            if (name.deleted) table.SetCell(it->second, "Deleted", "1");
-        }
+    // An end marker ends only its sector here: the pass goes on with the next one.
+    directory.ForEachEntry(0, EndMarker::EndsSector, [&](const FatDirEntry& e) {
+        model.found = true;
+        const auto it = topRow.find(e.cluster);
+        if (it == topRow.end()) return true;
+        table.SetCell(it->second, "Name", e.name);
+        if (e.deleted) table.SetCell(it->second, "Deleted", "1");
         return true;
     });
 }

@@ -15,19 +15,16 @@ constexpr std::size_t kMaxListedRecords = 68;
 }  // namespace
 
 std::vector<AttributeListEntry> AttributeListEntries(SectorReader& reader, ByteView record, const NtfsVolumeParams& p) {
-    std::vector<AttributeListEntry> entries;
     const auto pos = FindAttribute(record, kAttrAttributeList, false);
-    if (!pos) return entries;
+    if (!pos) return {};
     std::vector<std::byte> data;
     ByteView list;
-    if (record.u8(*pos + 0x08) == 0) {
-        const auto length = record.u32le(*pos + 0x04).value_or(0);
-        const auto valueLength = record.u32le(*pos + 0x10).value_or(0);
-        const auto valueOffset = record.u16le(*pos + 0x14).value_or(0);
-        if (std::uint64_t{valueOffset} + valueLength > length) return entries;
-        list = record.sub(*pos + valueOffset, valueLength);
+    if (record.u8(*pos + kAttrNonResident) == 0) {
+        const auto value = ResidentValue(record, *pos);
+        if (!value) return {};
+        list = *value;
     } else {
-        const std::uint64_t size = std::min<std::uint64_t>(record.u64le(*pos + 0x30).value_or(0), kMaxAttributeListBytes);
+        const std::uint64_t size = std::min<std::uint64_t>(record.u64le(*pos + kAttrRealSize).value_or(0), kMaxAttributeListBytes);
         for (const Run& run : AttributeRuns(record, *pos, p.volumeStart, p.sectorsPerCluster)) {
             if (data.size() >= size) break;
             const std::size_t before = data.size();
@@ -38,17 +35,7 @@ std::vector<AttributeListEntry> AttributeListEntries(SectorReader& reader, ByteV
         data.resize(std::min<std::size_t>(data.size(), size));
         list = ByteView(data);
     }
-    // Entry: type (u32), entry length (u16 at 4), name length (u8 at 6), starting VCN (u64 at 8),
-    // base reference of the record holding the attribute (low 32 bits at 0x10).
-    for (std::size_t at = 0; at + 0x18 <= list.size();) {
-        const std::uint32_t type = list.u32le_unchecked(at);
-        const std::uint16_t entryLength = list.u16le_unchecked(at + 0x04);
-        if (type == 0 || type == kAttrEnd || entryLength < 0x1A) break;
-        entries.push_back({type, list.u8(at + 0x06).value_or(0), list.u64le(at + 0x08).value_or(0),
-                           list.u32le_unchecked(at + 0x10)});
-        at += entryLength;
-    }
-    return entries;
+    return ParseAttributeList(list);
 }
 
 namespace {
@@ -113,8 +100,7 @@ std::optional<std::vector<std::byte>> ReadFileRecord(SectorReader& reader, std::
     if (recordSectors == 0 || recordSectors > 8) return std::nullopt;
     std::vector<std::byte> record(recordSectors * kSectorSize);
     (void)reader.ReadSectors(sector, static_cast<std::uint32_t>(recordSectors), record);
-    if (!ByteView(record).matches(0, "FILE")) return std::nullopt;
-    ApplyFixup(record);
+    if (!RepairFileRecord(record)) return std::nullopt;
     return record;
 }
 
@@ -177,21 +163,17 @@ MftWalkCounts WalkMft(SectorReader& reader, const NtfsVolumeParams& p, const Run
             (void)reader.ReadSectors(sector, static_cast<std::uint32_t>(n * recordSectors), chunk);
             for (std::uint64_t i = 0; i < n; ++i, ++slot) {
                 const std::span<std::byte> bytes(chunk.data() + i * recordBytes, recordBytes);
-                if (!ByteView(bytes).matches(0, "FILE")) continue;
-                ApplyFixup(bytes);
+                if (!RepairFileRecord(bytes)) continue;
                 const ByteView record(bytes);
                 // An extension record holds attributes of the base record it names; it is no
                 // file of its own.
                 if ((record.u64le(kRecordBaseReference).value_or(0) & 0xFFFFFFFFFFFFull) != 0) continue;
                 const auto r = static_cast<std::uint32_t>(slot);
+                // The record itself, then the records its attribute list names (resident or not).
                 std::vector<std::uint32_t> list{r};
-                CollectAttributeListRecords(record, list);
-                if (list.size() == 1 && FindAttribute(record, kAttrAttributeList, false)) {
-                    // A list kept outside the record.
-                    for (const AttributeListEntry& e : AttributeListEntries(reader, record, p)) {
-                        if (list.size() >= kMaxListedRecords) break;
-                        if (std::find(list.begin(), list.end(), e.record) == list.end()) list.push_back(e.record);
-                    }
+                for (const AttributeListEntry& e : AttributeListEntries(reader, record, p)) {
+                    if (list.size() >= kMaxListedRecords) break;
+                    if (std::find(list.begin(), list.end(), e.record) == list.end()) list.push_back(e.record);
                 }
                 std::vector<std::optional<std::vector<std::byte>>> extensions(list.size());
                 auto recordAt = [&](std::size_t k) -> std::optional<ByteView> {
@@ -247,11 +229,11 @@ MftWalkCounts WalkMft(SectorReader& reader, const NtfsVolumeParams& p, const Run
     return counts;
 }
 
-void AddMftEntryRow(SectorReader& reader, std::uint64_t sector, RecordTable& table) {
-    std::vector<std::byte> bytes(2 * kSectorSize);
-    (void)reader.ReadSectors(sector, 2, bytes);
-    ApplyFixup(bytes);
-    const ByteView record(bytes);
+bool AddMftEntryRow(SectorReader& reader, std::uint64_t sector, RecordTable& table) {
+    // The scan knows file records of 1024 bytes.
+    const auto bytes = ReadFileRecord(reader, sector, 2);
+    if (!bytes) return false;
+    const ByteView record(*bytes);
     const FileNameInfo name = FindAnyFileName(record).value_or(FileNameInfo{});
     const int r = table.AppendRow(name.name);
     table.SetNumber(r, "Sector", sector);
@@ -271,20 +253,22 @@ void AddMftEntryRow(SectorReader& reader, std::uint64_t sector, RecordTable& tab
         table.SetCell(r, "First Run", "0");
         if (flags == 0) table.SetCell(r, "Deleted", "1");
     }
+    return true;
 }
 
 bool AddMftRefRow(SectorReader& reader, std::uint64_t sector, ByteView firstSector, RecordTable& table) {
-    const auto allocated = firstSector.u32le(0x20);
+    const auto allocated = firstSector.u32le(kIndxAllocatedSize);
     if (!allocated) return false;
-    const std::uint64_t size = std::uint64_t{*allocated} + 0x18;
-    if (size > 0x10000 || size < kSectorSize) return false;
+    const std::uint64_t size = std::uint64_t{*allocated} + kIndxNodeHeader;
+    if (size > kIndxMaxBytes || size < kSectorSize) return false;
     std::vector<std::byte> buffer(size / kSectorSize * kSectorSize);
     (void)reader.ReadSectors(sector, static_cast<std::uint32_t>(size / kSectorSize), buffer);
     ApplyFixup(buffer);
     const ByteView index(buffer);
-    const std::uint32_t vcn = index.u32le(0x10).value_or(0);
-    const std::uint64_t firstEntry = std::uint64_t{index.u32le(0x18).value_or(0)} + 0x18;
-    const auto owner = index.u32le(firstEntry + 0x10);
+    const std::uint32_t vcn = index.u32le(kIndxVcn).value_or(0);
+    const std::uint64_t firstEntry = std::uint64_t{index.u32le(kIndxEntriesOffset).value_or(0)} + kIndxNodeHeader;
+    // The folder the buffer belongs to: the parent named by its first entry's key.
+    const auto owner = index.u32le(firstEntry + kIndexEntryKey + kFileNameParent);
     if (!owner || *owner <= 4 || *owner == 0xFFFFFFFFu) return false;
     const int r = table.AppendRow(std::to_string(sector));
     table.SetNumber(r, "mftReference", *owner);

@@ -19,14 +19,6 @@ namespace quorlan {
 // that one is damaged. Empty when neither holds a usable record 0.
 [[nodiscard]] RunList BuildMftRunList(SectorReader& reader, const NtfsVolumeParams& params);
 
-// One entry of an $ATTRIBUTE_LIST: which record holds which part of an attribute.
-struct AttributeListEntry {
-    std::uint32_t type = 0;
-    std::uint8_t nameLength = 0;
-    std::uint64_t startVcn = 0;  // the first cluster of the attribute that this part holds
-    std::uint32_t record = 0;    // the record holding it
-};
-
 // The entries of a record's $ATTRIBUTE_LIST, resident or not (a file with many runs keeps a long
 // list outside its record). At most 1 MiB of list is read.
 [[nodiscard]] std::vector<AttributeListEntry> AttributeListEntries(SectorReader& reader, ByteView record,
@@ -36,7 +28,8 @@ struct AttributeListEntry {
 [[nodiscard]] std::optional<std::uint64_t> MftRecordToSector(const RunList& mftRuns, std::uint64_t n,
                                                              std::uint64_t recordSectors);
 
-// Reads one record at a sector and repairs it; empty when it does not begin with "FILE".
+// Reads one record at a sector and repairs it (RepairFileRecord); empty when it does not begin
+// with "FILE".
 [[nodiscard]] std::optional<std::vector<std::byte>> ReadFileRecord(SectorReader& reader, std::uint64_t sector,
                                                                    std::uint64_t recordSectors);
 
@@ -53,8 +46,19 @@ struct MftWalkCounts {
 MftWalkCounts WalkMft(SectorReader& reader, const NtfsVolumeParams& params, const RunList& mftRuns,
                       RecordTable& folderTable, RecordTable& fileTable, const RunContext& context);
 
-// A FILE record found at sector by the whole-disk scan becomes one MftEntryTable row.
-void AddMftEntryRow(SectorReader& reader, std::uint64_t sector, RecordTable& mftEntryTable);
+// A FILE record found at sector by the whole-disk scan becomes one MftEntryTable row; false
+// when the sector holds no FILE record.
+bool AddMftEntryRow(SectorReader& reader, std::uint64_t sector, RecordTable& mftEntryTable);
+// INDX buffer header fields.
+inline constexpr std::size_t kIndxMagic = 0x00;           // "INDX"
+inline constexpr std::size_t kIndxVcn = 0x10;             // u64: the buffer's cluster in its index, low 32 bits used
+inline constexpr std::size_t kIndxNodeHeader = 0x18;      // the node header; its offsets count from here
+inline constexpr std::size_t kIndxEntriesOffset = 0x18;   // u32: first index entry, from the node header
+inline constexpr std::size_t kIndxAllocatedSize = 0x20;   // u32: bytes of entries, from the node header
+inline constexpr std::uint64_t kIndxMaxBytes = 0x10000;   // no index buffer is larger
+// Index entry fields.
+inline constexpr std::size_t kIndexEntryKey = 0x10;       // the key: a $FILE_NAME value
+
 // An INDX buffer found at sector becomes one MftRefTable row naming the folder it belongs to;
 // returns whether a row was added.
 bool AddMftRefRow(SectorReader& reader, std::uint64_t sector, ByteView firstSector, RecordTable& mftRefTable);

@@ -69,6 +69,12 @@ void ApplyFixup(std::span<std::byte> buffer) {
     }
 }
 
+bool RepairFileRecord(std::span<std::byte> record) {
+    if (!ByteView(record).matches(kRecordMagic, "FILE")) return false;
+    ApplyFixup(record);
+    return true;
+}
+
 std::optional<std::size_t> FindAttribute(ByteView record, std::uint32_t type, bool unnamedOnly) {
     std::optional<std::size_t> found;
     forEachAttribute(record, [&](std::size_t pos, std::uint32_t t, std::size_t) {
@@ -101,15 +107,16 @@ std::optional<FileNameInfo> FindFileName(ByteView record, NameSpace ns) {
     forEachAttribute(record, [&](std::size_t pos, std::uint32_t type, std::size_t len) {
         if (type != kAttrFileName || record.u8(pos + kAttrNameLength) != 0) return true;
         const ByteView value = residentValue(record, pos, len);
-        const auto nameLength = value.u8(0x40);
-        if (!nameLength || value.u8(0x41) != static_cast<std::uint8_t>(ns)) return true;
-        if (!value.contains(0x42, std::uint64_t{*nameLength} * 2)) return true;
+        const auto nameLength = value.u8(kFileNameLength);
+        if (!nameLength || value.u8(kFileNameSpace) != static_cast<std::uint8_t>(ns)) return true;
+        if (!value.contains(kFileNameChars, std::uint64_t{*nameLength} * 2)) return true;
+        // The name's characters lie past the parent and the time: both are inside the value.
         std::vector<std::uint16_t> units(*nameLength);
-        for (std::size_t i = 0; i < units.size(); ++i) units[i] = value.u16le_unchecked(0x42 + 2 * i);
+        for (std::size_t i = 0; i < units.size(); ++i) units[i] = value.u16le_unchecked(kFileNameChars + 2 * i);
         FileNameInfo info;
         info.name = utf16ToUtf8(units);
-        info.parent = value.u32le_unchecked(0x00);
-        info.creationTime = static_cast<std::int64_t>(*value.u64le(0x08));
+        info.parent = value.u32le_unchecked(kFileNameParent);
+        info.creationTime = static_cast<std::int64_t>(value.u64le(kFileNameCreationTime).value_or(0));
         found = std::move(info);
         return false;
     });
@@ -121,8 +128,8 @@ std::optional<FileNameInfo> FindAnyFileName(ByteView record) {
     std::array<std::optional<std::size_t>, 4> firstOf{};
     forEachAttribute(record, [&](std::size_t pos, std::uint32_t type, std::size_t) {
         if (type != kAttrFileName || record.u8(pos + kAttrNameLength) != 0) return true;
-        const auto length = record.u32le(pos + 0x04).value_or(0);
-        const auto ns = residentValue(record, pos, length).u8(0x41);
+        const auto length = record.u32le(pos + kAttrLength).value_or(0);
+        const auto ns = residentValue(record, pos, length).u8(kFileNameSpace);
         if (ns && *ns < firstOf.size() && !firstOf[*ns]) firstOf[*ns] = pos;
         return true;
     });
@@ -168,20 +175,19 @@ std::uint64_t FirstIndexCluster(ByteView record) {
     return last && *last > 0 ? static_cast<std::uint64_t>(*last) : 0;
 }
 
-void CollectAttributeListRecords(ByteView record, std::vector<std::uint32_t>& list, std::size_t maxRecords) {
-    const auto pos = FindAttribute(record, kAttrAttributeList, false);
-    if (!pos) return;
-    const auto len = record.u32le(*pos + kAttrLength).value_or(0);
-    const ByteView value = residentValue(record, *pos, len);
-    std::size_t at = 0;
-    while (list.size() < maxRecords) {
-        const auto type = value.u32le(at);
-        const auto entryLength = value.u16le(at + 0x04);
-        const auto base = value.u32le(at + 0x10);
-        if (!type || !entryLength || !base || *type == 0 || *type == kAttrEnd || *entryLength < 0x1A) return;
-        if (std::find(list.begin(), list.end(), *base) == list.end()) list.push_back(*base);
-        at += *entryLength;
+std::vector<AttributeListEntry> ParseAttributeList(ByteView list) {
+    std::vector<AttributeListEntry> entries;
+    for (std::uint64_t at = 0; list.contains(at, kListEntryMinLength);) {
+        // The fixed part lies inside the list: the reads below are in bounds.
+        const std::uint32_t type = list.u32le_unchecked(at + kListEntryType);
+        const std::uint16_t entryLength = list.u16le_unchecked(at + kListEntryLength);
+        if (type == 0 || type == kAttrEnd || entryLength < kListEntryMinLength) break;
+        entries.push_back({type, list.u8_unchecked(at + kListEntryNameLength),
+                           list.u64le(at + kListEntryStartVcn).value_or(0),
+                           list.u32le_unchecked(at + kListEntryBaseReference)});
+        at += entryLength;
     }
+    return entries;
 }
 
 std::optional<std::int64_t> DecodeRuns(ByteView bytes, std::size_t position, std::size_t end,

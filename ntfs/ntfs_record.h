@@ -33,10 +33,27 @@ inline constexpr std::size_t kAttrRealSize = 0x30;         // u64, non-resident,
 inline constexpr std::size_t kAttrInitializedSize = 0x38;  // u64, likewise
 
 // FILE record header fields.
+inline constexpr std::size_t kRecordMagic = 0x00;           // "FILE"
 inline constexpr std::size_t kRecordFirstAttribute = 0x14;  // u16
 inline constexpr std::size_t kRecordFlags = 0x16;           // u16: 0 deleted file, 1 file, 2 deleted folder, 3 folder
 inline constexpr std::size_t kRecordBaseReference = 0x20;   // u64: 0 in a base record
 inline constexpr std::size_t kRecordSelfNumber = 0x2C;      // u32
+
+// $FILE_NAME value fields (the value of a resident attribute of type 0x30, and the key of an
+// index entry).
+inline constexpr std::size_t kFileNameParent = 0x00;        // u64: parent reference, record number in the low 48 bits
+inline constexpr std::size_t kFileNameCreationTime = 0x08;  // i64: 100-ns units since 1601-01-01
+inline constexpr std::size_t kFileNameLength = 0x40;        // u8: characters
+inline constexpr std::size_t kFileNameSpace = 0x41;         // u8: NameSpace
+inline constexpr std::size_t kFileNameChars = 0x42;         // UTF-16 characters
+
+// $ATTRIBUTE_LIST entry fields.
+inline constexpr std::size_t kListEntryType = 0x00;           // u32
+inline constexpr std::size_t kListEntryLength = 0x04;         // u16
+inline constexpr std::size_t kListEntryNameLength = 0x06;     // u8
+inline constexpr std::size_t kListEntryStartVcn = 0x08;       // u64
+inline constexpr std::size_t kListEntryBaseReference = 0x10;  // u64: the record holding the part, low 32 bits used
+inline constexpr std::size_t kListEntryMinLength = 0x1A;      // the fixed part, up to the attribute id
 
 // $FILE_NAME namespaces, in the order names are looked for. A name only in the POSIX namespace
 // (what Linux's NTFS driver writes) is taken last.
@@ -48,6 +65,11 @@ inline constexpr NameSpace kNameSpaceOrder[] = {NameSpace::Win32, NameSpace::Win
 // update sequence array: entry count - 1 sectors. An array that lies outside the buffer leaves
 // the buffer as read.
 void ApplyFixup(std::span<std::byte> buffer);
+
+// Makes a FILE record read from the disk usable: false when it does not begin with "FILE";
+// otherwise its sector tails are repaired (ApplyFixup). Every reader of FILE records goes
+// through it.
+[[nodiscard]] bool RepairFileRecord(std::span<std::byte> record);
 
 struct FileNameInfo {
     std::string name;            // UTF-8
@@ -70,9 +92,17 @@ struct FileNameInfo {
 // The cluster (relative to the volume start) of the first run of the $I30 index allocation, or 0.
 [[nodiscard]] std::uint64_t FirstIndexCluster(ByteView record);
 
-// The base record numbers named by the entries of the record's resident $ATTRIBUTE_LIST,
-// appended to list (which holds the record itself first), without repeats, at most maxRecords.
-void CollectAttributeListRecords(ByteView record, std::vector<std::uint32_t>& list, std::size_t maxRecords = 68);
+// One entry of an $ATTRIBUTE_LIST: which record holds which part of an attribute.
+struct AttributeListEntry {
+    std::uint32_t type = 0;
+    std::uint8_t nameLength = 0;
+    std::uint64_t startVcn = 0;  // the first cluster of the attribute that this part holds
+    std::uint32_t record = 0;    // the record holding it
+};
+
+// The entries of an $ATTRIBUTE_LIST value, in order. Ends at a zero or end type, at an entry
+// shorter than its fixed part, and where the next entry's fixed part would not fit the value.
+[[nodiscard]] std::vector<AttributeListEntry> ParseAttributeList(ByteView list);
 
 // Offset of the first attribute of the given type (and, when unnamedOnly, without a name), or
 // empty.

@@ -15,8 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)FindAnyFileName(view);
     (void)FindDataSize(view);
     (void)FirstIndexCluster(view);
-    std::vector<std::uint32_t> list{0};
-    CollectAttributeListRecords(view, list);
+    if (const auto at = FindAttribute(view, kAttrAttributeList, false)) {
+        if (const auto value = ResidentValue(view, *at)) (void)ParseAttributeList(*value);
+    }
     if (const auto data80 = FindAttribute(view, kAttrData, true)) (void)AttributeRuns(view, *data80, 63, 8);
     RunList runs;
     (void)DecodeRuns(view, 0, view.size(), 0, 8, runs);

@@ -151,9 +151,13 @@ TEST(AttributeWalks, NamesSizesAndIndexes) {
         const auto b = r.bytes();
         EXPECT_NE(FindIndexAllocation(ByteView(b)), 0u);
         EXPECT_EQ(FirstIndexCluster(ByteView(b)), 256u);
-        std::vector<std::uint32_t> list{70};
-        CollectAttributeListRecords(ByteView(b), list);
-        EXPECT_EQ(list, (std::vector<std::uint32_t>{70, 71, 72}));
+        const auto at = FindAttribute(ByteView(b), kAttrAttributeList, false);
+        ASSERT_TRUE(at.has_value());
+        const auto value = ResidentValue(ByteView(b), *at);
+        ASSERT_TRUE(value.has_value());
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> entries;
+        for (const AttributeListEntry& e : ParseAttributeList(*value)) entries.emplace_back(e.type, e.record);
+        EXPECT_EQ(entries, (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{0x10, 70}, {0x30, 70}, {0x80, 71}, {0x80, 72}}));
     }
 }
 
@@ -186,8 +190,9 @@ TEST(AttributeWalks, DamagedRecordsAreNeverReadOutOfBounds) {
         }
         (void)FindDataSize(view);
         (void)FirstIndexCluster(view);
-        std::vector<std::uint32_t> list{1};
-        CollectAttributeListRecords(view, list);
+        if (const auto at = FindAttribute(view, kAttrAttributeList, false)) {
+            if (const auto value = ResidentValue(view, *at)) (void)ParseAttributeList(*value);
+        }
     }
 }
 
