@@ -86,7 +86,7 @@ std::optional<std::string> ReadLongName(std::span<const std::byte> sectorData, s
             units.push_back(unit);
         }
         if (terminated) break;
-        if (e.u8_unchecked(0) == 0x40 + setPosition) break;  // the last entry of the set
+        if (e.u8_unchecked(kDirName) == kLastLongNameEntry + setPosition) break;  // the last entry of the set
     }
     if (units.empty()) return std::nullopt;
     if (units.size() > kMaxLongNameUnits) units.resize(kMaxLongNameUnits);

@@ -15,6 +15,7 @@ namespace quorlan {
 inline constexpr std::size_t kDirEntrySize = 32;
 inline constexpr std::size_t kEntriesPerSector = 16;
 // Offsets in a 32-byte directory entry.
+inline constexpr std::size_t kDirName = 0;          // 8 + 3 bytes; first byte 0: end marker, 0xE5: deleted
 inline constexpr std::size_t kDirAttr = 11;
 inline constexpr std::size_t kDirCaseFlags = 12;    // u8: 0x08 lower-case name, 0x10 lower-case extension
 inline constexpr std::uint8_t kLowerCaseBase = 0x08;
@@ -27,6 +28,11 @@ inline constexpr std::size_t kDirSize = 28;         // u32
 inline constexpr std::uint8_t kAttrLongName = 0x0F;
 inline constexpr std::uint8_t kAttrDirectory = 0x10;
 inline constexpr std::uint8_t kDeletedMark = 0xE5;
+// A directory cluster begins with its "." entry (naming the cluster itself) and its ".." entry
+// (naming the parent, 0 for the root).
+inline constexpr std::size_t kDotDotEntry = kDirEntrySize;
+// The first byte of the last long-name entry of a set (the one stored first) carries this flag.
+inline constexpr std::uint8_t kLastLongNameEntry = 0x40;
 
 // The first cluster of an entry: FAT32 joins the high word at 20 and the low word at 26.
 [[nodiscard]] std::uint32_t EntryCluster(ByteView entry, bool fat32);

@@ -78,7 +78,7 @@ void FatDirectoryReader::ForEachEntry(std::uint32_t folderCluster, EndMarker end
         for (std::size_t e = 0; e < kEntriesPerSector; ++e) {
             const std::size_t offset = e * kDirEntrySize;
             const ByteView raw(sector.data() + offset, kDirEntrySize);
-            if (raw.u8_unchecked(0) == 0) return endMarker == EndMarker::EndsSector;
+            if (raw.u8_unchecked(kDirName) == 0) return endMarker == EndMarker::EndsSector;
             if (IsDotEntry(raw) || IsLongNameEntry(raw)) continue;
             ShortNameResult shortName = ShortName(raw);
             if (!IsListableName(shortName.name)) continue;

@@ -1,5 +1,7 @@
 #include "ntfs/ntfs_boot_sector.h"
 
+#include "ntfs/ntfs_record.h"
+
 #include <array>
 #include <bit>
 
@@ -30,7 +32,7 @@ std::uint64_t sizeInSectors(ByteView boot, std::size_t offset, std::uint64_t spc
 
 bool startsWithFile(SectorReader& reader, std::uint64_t sector) {
     const Sector s = readOne(reader, sector);
-    return ByteView(s).matches(0, "FILE");
+    return ByteView(s).matches(kRecordMagic, "FILE");
 }
 
 }  // namespace

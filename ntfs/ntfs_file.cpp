@@ -11,7 +11,6 @@ namespace {
 
 constexpr std::uint16_t kFlagCompressed = 0x0001;
 constexpr std::uint16_t kFlagEncrypted = 0x4000;
-constexpr std::size_t kRecordUpdateSequenceOffset = 0x04;  // u16: 0x30 in records that hold their number
 
 // The unnamed $DATA attributes of a record, by their lowest VCN (0 for a resident one).
 std::map<std::uint64_t, std::size_t> unnamedDataParts(ByteView record) {
@@ -61,7 +60,9 @@ FileLayout NtfsFileLayout(SectorReader& reader, const NtfsVolumeParams& volume, 
     const auto base = ReadFileRecord(reader, recordSector, recordSectors);
     if (!base) return failed("the file's record (sector " + std::to_string(recordSector) + ") cannot be read");
     const ByteView record(*base);
-    if (record.u16le(kRecordUpdateSequenceOffset).value_or(0) >= 0x30) {
+    // Records whose update sequence array begins at 0x30 or later (NTFS 3.1) hold their own
+    // number.
+    if (record.u16le(kUpdateSequenceOffset).value_or(0) >= 0x30) {
         const std::uint32_t number = record.u32le(kRecordSelfNumber).value_or(0);
         if (number != self) return failed("the file's record now holds record " + std::to_string(number));
     }

@@ -54,8 +54,8 @@ std::uint64_t readLittle(ByteView bytes, std::size_t pos, unsigned n) {
 
 void ApplyFixup(std::span<std::byte> buffer) {
     const ByteView view(buffer);
-    const auto usaOffset = view.u16le(0x04);
-    const auto usaCount = view.u16le(0x06);
+    const auto usaOffset = view.u16le(kUpdateSequenceOffset);
+    const auto usaCount = view.u16le(kUpdateSequenceCount);
     if (!usaOffset || !usaCount || *usaCount < 2) return;
     // The array: the update sequence number, then one saved tail per sector.
     if (!view.contains(*usaOffset, std::uint64_t{*usaCount} * 2)) return;

@@ -32,6 +32,10 @@ inline constexpr std::size_t kAttrRunsOffset = 0x20;       // u16, non-resident
 inline constexpr std::size_t kAttrRealSize = 0x30;         // u64, non-resident, in the part starting at VCN 0
 inline constexpr std::size_t kAttrInitializedSize = 0x38;  // u64, likewise
 
+// Header fields that FILE records and INDX buffers share.
+inline constexpr std::size_t kUpdateSequenceOffset = 0x04;  // u16: offset of the update sequence array
+inline constexpr std::size_t kUpdateSequenceCount = 0x06;   // u16: its entries, the sequence number first
+
 // FILE record header fields.
 inline constexpr std::size_t kRecordMagic = 0x00;           // "FILE"
 inline constexpr std::size_t kRecordFirstAttribute = 0x14;  // u16
