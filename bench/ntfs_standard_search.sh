@@ -50,28 +50,9 @@ generate() {
     truncate -s 4G "$image"
     mkntfs -F -Q -q -s 512 -c 4096 -p 0 -H 255 -S 63 -L BENCH "$image" 2>/dev/null
 
-    # 10 top folders of 100 folders each, 30 files of 1-8 KiB in each of the 1,000 inner ones.
-    # Long names, as cameras and office programs write them. One awk process writes them all.
     local tree=$work/tree
     mkdir -p "$tree"
-    awk -v tree="$tree" 'BEGIN {
-        line = sprintf("%063d\n", 0)
-        for (t = 0; t < 10; t++) {
-            top = sprintf("%s/Folder %02d", tree, t)
-            system("mkdir -p \"" top "\"")
-            for (s = 0; s < 100; s++) {
-                dir = sprintf("%s/Album %02d-%03d", top, t, s)
-                system("mkdir \"" dir "\"")
-                for (f = 0; f < 30; f++) {
-                    n = (t * 100 + s) * 30 + f
-                    name = sprintf("%s/%s_%05d.%s", dir, (f % 3 ? "Holiday photo" : "document"), n, (f % 3 ? "jpg" : "txt"))
-                    kib = 1 + n % 8
-                    for (i = 0; i < kib * 16; i++) printf "%s", line > name
-                    close(name)
-                }
-            }
-        }
-    }'
+    write_bench_tree "$tree"
 
     # ntfs-3g stays in the foreground (no_detach), a child of this script, so that the unmount
     # can wait for it to exit.

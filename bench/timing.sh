@@ -32,3 +32,27 @@ mean_seconds() {
     done
     awk -v t="$total" -v n="$runs" 'BEGIN { printf "%.6f\n", t / n }'
 }
+
+# write_bench_tree DIR: the tree of the search benchmarks, 10 top folders of 100 folders each and
+# 30 files of 1-8 KiB in each of the 1,000 inner ones, with long names as cameras and office
+# programs write them. One awk process writes them all.
+write_bench_tree() {
+    awk -v tree="$1" 'BEGIN {
+        line = sprintf("%063d\n", 0)
+        for (t = 0; t < 10; t++) {
+            top = sprintf("%s/Folder %02d", tree, t)
+            system("mkdir -p \"" top "\"")
+            for (s = 0; s < 100; s++) {
+                dir = sprintf("%s/Album %02d-%03d", top, t, s)
+                system("mkdir \"" dir "\"")
+                for (f = 0; f < 30; f++) {
+                    n = (t * 100 + s) * 30 + f
+                    name = sprintf("%s/%s_%05d.%s", dir, (f % 3 ? "Holiday photo" : "document"), n, (f % 3 ? "jpg" : "txt"))
+                    kib = 1 + n % 8
+                    for (i = 0; i < kib * 16; i++) printf "%s", line > name
+                    close(name)
+                }
+            }
+        }
+    }'
+}
