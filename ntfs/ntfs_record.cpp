@@ -143,10 +143,16 @@ std::optional<FileNameInfo> FindAnyFileName(ByteView record) {
 std::optional<std::uint64_t> FindDataSize(ByteView record) {
     const auto pos = FindAttribute(record, kAttrData, true);
     if (!pos) return std::nullopt;
-    if (record.u8(*pos + kAttrNonResident) == 1) return record.u64le(*pos + kAttrRealSize);
-    const auto valueLength = record.u32le(*pos + kAttrValueLength);
-    if (!valueLength) return std::nullopt;
-    return *valueLength;
+    // The walk has checked that the attribute lies inside the record; a size is taken only from
+    // inside the attribute, never from whatever follows a header cut short.
+    const std::size_t length = record.u32le(*pos + kAttrLength).value_or(0);
+    if (record.u8(*pos + kAttrNonResident) == 1) {
+        if (length < kAttrRealSize + 8) return std::nullopt;
+        return record.u64le(*pos + kAttrRealSize);
+    }
+    const auto value = residentValueIn(record, *pos, length);
+    if (!value) return std::nullopt;
+    return value->size();
 }
 
 std::size_t FindIndexAllocation(ByteView record) {

@@ -88,7 +88,8 @@ struct FileNameInfo {
 [[nodiscard]] std::optional<FileNameInfo> FindAnyFileName(ByteView record);
 
 // The size of the unnamed $DATA attribute: the 64-bit real size when non-resident, the value
-// length when resident; empty when there is none.
+// length when resident; empty when there is none, or when the attribute is too short to hold
+// the real size or its resident value runs past it.
 [[nodiscard]] std::optional<std::uint64_t> FindDataSize(ByteView record);
 
 // Offset of the $INDEX_ALLOCATION attribute named $I30, or 0.

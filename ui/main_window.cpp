@@ -33,14 +33,16 @@ std::vector<std::pair<QString, int>> fileListColumns() {
 
 }  // namespace
 
-CChildDialogExDemoDlg::CChildDialogExDemoDlg(std::unique_ptr<Prompts> prompts, QWidget* parent)
-    : QWidget(parent), m_prompts(prompts ? std::move(prompts) : std::make_unique<QtPrompts>(this)) {
+CChildDialogExDemoDlg::CChildDialogExDemoDlg(std::unique_ptr<Prompts> prompts, InventoryRoots roots, QWidget* parent)
+    : QWidget(parent),
+      m_roots(std::move(roots)),
+      m_prompts(prompts ? std::move(prompts) : std::make_unique<QtPrompts>(this)) {
     setWindowTitle(QStringLiteral("Quorlan"));
     setObjectName(QStringLiteral("mainWindow"));
     buildUi();
     connect(&m_pollTimer, &QTimer::timeout, this, &CChildDialogExDemoDlg::poll);
     qApp->installEventFilter(this);
-    m_session.RefreshDisks();
+    m_session.RefreshDisks(m_roots);
     fillDiskTree();
     showPage(0);
     setHelp(help::kDiskPage);
@@ -295,7 +297,7 @@ void CChildDialogExDemoDlg::fillDiskTree() {
 
 void CChildDialogExDemoDlg::refreshList() {
     if (m_step != 0 || busy()) return;
-    m_session.RefreshDisks();
+    m_session.RefreshDisks(m_roots);
     fillDiskTree();
 }
 
@@ -752,7 +754,7 @@ void CChildDialogExDemoDlg::back() {
     } else if (m_step == 1) {
         m_session.BackToDiskPage();
         showPage(0);
-        m_session.RefreshDisks();
+        m_session.RefreshDisks(m_roots);
         fillDiskTree();
         setHelp(help::kDiskPage);
     }

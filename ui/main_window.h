@@ -55,8 +55,11 @@ inline const QString kSearchFinished = QStringLiteral(
 class CChildDialogExDemoDlg : public QWidget {
     Q_OBJECT
 public:
-    // prompts answers the window's questions; the real dialogs when empty.
-    explicit CChildDialogExDemoDlg(std::unique_ptr<Prompts> prompts = nullptr, QWidget* parent = nullptr);
+    // prompts answers the window's questions; the real dialogs when empty. roots says where the
+    // removable disks are listed from, at start and at every refresh (tests give a tree of their
+    // own; the program the system's sysfs and udev database).
+    explicit CChildDialogExDemoDlg(std::unique_ptr<Prompts> prompts = nullptr, InventoryRoots roots = {},
+                                   QWidget* parent = nullptr);
     ~CChildDialogExDemoDlg() override;
 
     [[nodiscard]] int wizardStep() const { return m_step; }
@@ -119,6 +122,7 @@ private:
     CollisionDecision askReplace(const std::string& existing, const std::string& proposed);
 
     Session m_session;
+    InventoryRoots m_roots;
     std::unique_ptr<Prompts> m_prompts;
     int m_step = 0;
     std::optional<SearchMode> m_searchMode;

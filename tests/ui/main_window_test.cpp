@@ -7,6 +7,7 @@
 #include <QTest>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 
 #include "log/recovery_log.h"
 #include "ui/main_window.h"
@@ -59,6 +60,38 @@ private:
     std::shared_ptr<Log> m_log;
 };
 
+// The removable disks the window lists, from a sysfs and udev tree of the test's own instead of
+// the machine's: block/NAME/{removable,size,device/model} for each disk; empty at first.
+class FakeInventory {
+public:
+    FakeInventory() {
+        std::filesystem::create_directories(block());
+        std::filesystem::create_directories(m_dir / "udev");
+    }
+    void addDisk(const std::string& name, const std::string& model) {
+        const std::filesystem::path disk = block() / name;
+        std::filesystem::create_directories(disk / "device");
+        std::ofstream(disk / "removable") << "1\n";
+        std::ofstream(disk / "size") << "15663104\n";
+        std::ofstream(disk / "device" / "model") << model << "\n";
+    }
+    void removeDisk(const std::string& name) { std::filesystem::remove_all(block() / name); }
+    [[nodiscard]] InventoryRoots roots() const { return {block(), m_dir / "udev", "test-host"}; }
+
+private:
+    [[nodiscard]] std::filesystem::path block() const { return m_dir / "block"; }
+    QTemporaryDir m_temp;
+    std::filesystem::path m_dir{m_temp.path().toStdString()};
+};
+
+// The device paths of the disks the disk page lists, in order.
+QStringList listedDisks(CChildDialogExDemoDlg& w) {
+    QStringList out;
+    QTreeWidgetItem* root = w.diskTree()->topLevelItem(0);
+    for (int i = 0; root != nullptr && i < root->childCount(); ++i) out << root->child(i)->toolTip(0);
+    return out;
+}
+
 QString fixture(const char* name) { return QStringLiteral(QUORLAN_FIXTURE_DIR "/") + QLatin1String(name); }
 
 void screenshot(QWidget& w, const QString& name) {
@@ -92,13 +125,14 @@ void clickCheckBox(mytreectrl* tree, QTreeWidgetItem* item) {
 struct Window {
     std::shared_ptr<ScriptedPrompts::Log> log = std::make_shared<ScriptedPrompts::Log>();
     ScriptedPrompts* prompts = nullptr;
+    FakeInventory inventory;  // no removable disk: the image is the only disk
     std::unique_ptr<CChildDialogExDemoDlg> w;
 
     explicit Window(const QString& image) {
         auto p = std::make_unique<ScriptedPrompts>(log);
         prompts = p.get();
         prompts->image = image;
-        w = std::make_unique<CChildDialogExDemoDlg>(std::move(p));
+        w = std::make_unique<CChildDialogExDemoDlg>(std::move(p), inventory.roots());
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         w->addImage(image);
@@ -127,6 +161,7 @@ private slots:
     void stoppedSearchShowsWhatWasFound();
     void guidanceAndExitQuestions();
     void noMediaDialogOffersAnImage();
+    void disksComeFromTheGivenInventoryAtEveryRefresh();
     void keysOfTheResultsPage();
     void progressBarDrawsItsPercentage();
 };
@@ -340,14 +375,46 @@ void MainWindowTest::guidanceAndExitQuestions() {
 }
 
 void MainWindowTest::noMediaDialogOffersAnImage() {
-    // With no removable disk the dialog comes up; Open Image adds the chosen image as a disk.
+    // With no removable disk the dialog comes up once; Open Image adds the chosen image as a disk.
+    FakeInventory empty;
     auto log = std::make_shared<ScriptedPrompts::Log>();
     auto p = std::make_unique<ScriptedPrompts>(log);
     p->image = fixture("fat16-search.img");
-    CChildDialogExDemoDlg w(std::move(p));
+    CChildDialogExDemoDlg w(std::move(p), empty.roots());
     w.show();
-    QTRY_VERIFY(log->noMedia > 0 || w.diskTree()->topLevelItem(0)->childCount() > 1);
-    QVERIFY(w.diskTree()->topLevelItem(0)->childCount() >= 1);
+    QTRY_COMPARE(log->noMedia, 1);
+    QCOMPARE(listedDisks(w), QStringList{fixture("fat16-search.img")});
+    QCOMPARE(w.diskTree()->topLevelItem(0)->child(0)->text(0), QStringLiteral("Disk Image (Disk0)"));
+    QCoreApplication::processEvents();
+    QCOMPARE(log->noMedia, 1);
+}
+
+void MainWindowTest::disksComeFromTheGivenInventoryAtEveryRefresh() {
+    // The disks of the window's own inventory are listed at start, by Refresh, and on the way
+    // back from the partition page; the no-media dialog never comes up.
+    FakeInventory inventory;
+    inventory.addDisk("sdz", "Fake Stick");
+    auto log = std::make_shared<ScriptedPrompts::Log>();
+    CChildDialogExDemoDlg w(std::make_unique<ScriptedPrompts>(log), inventory.roots());
+    QCOMPARE(listedDisks(w), QStringList{QStringLiteral("/dev/sdz")});
+    QCOMPARE(w.diskTree()->topLevelItem(0)->child(0)->text(0), QStringLiteral("Removable Media (Disk0)"));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+    inventory.addDisk("sdy", "Other Stick");
+    w.refreshList();
+    QCOMPARE(listedDisks(w), (QStringList{QStringLiteral("/dev/sdy"), QStringLiteral("/dev/sdz")}));
+
+    QVERIFY(w.addImage(fixture("fat16-search.img")));
+    w.selectStandardSearch();
+    w.next();
+    QCOMPARE(w.wizardStep(), 1);
+    inventory.removeDisk("sdy");
+    w.back();
+    QCOMPARE(w.wizardStep(), 0);
+    QCOMPARE(listedDisks(w), (QStringList{QStringLiteral("/dev/sdz"), fixture("fat16-search.img")}));
+    QCoreApplication::processEvents();
+    QCOMPARE(log->noMedia, 0);
 }
 
 void MainWindowTest::keysOfTheResultsPage() {

@@ -37,8 +37,10 @@ TEST(FatFileLayout, ChainsOfLiveFilesAndFreeClustersOfDeletedOnes) {
         {"live chain shorter than the size", 20, 3 * kCluster, false, {{20, kCluster}}, false, false, "chain ends after 1 of 3"},
         {"deleted: free clusters after the first, in-use ones skipped", 30, 3 * kCluster, true,
          {{30, kCluster}, {32, 2 * kCluster}}, true, false, "deleted file"},
-        {"deleted whose first cluster was given to another file", 31, kCluster, true, {{32, kCluster}}, true, false, ""},
-        {"live entry in a deleted folder: its chain is free", 40, 2 * kCluster, false, {{40, 2 * kCluster}}, true, false, ""},
+        {"deleted whose first cluster was given to another file", 31, kCluster, true, {{32, kCluster}}, true, false,
+         "deleted file"},
+        {"live entry in a deleted folder: its chain is free", 40, 2 * kCluster, false, {{40, 2 * kCluster}}, true,
+         false, "deleted file"},
         {"empty file", 0, 0, false, {}, false, false, ""},
         {"no first cluster", 0, 10, false, {}, false, true, "no valid first cluster"},
         {"first cluster past the FAT", 100000, 10, false, {}, false, true, "no valid first cluster"},
@@ -63,7 +65,9 @@ TEST(FatFileLayout, ChainsOfLiveFilesAndFreeClustersOfDeletedOnes) {
             EXPECT_EQ(layout.bestEffort, c.bestEffort) << c.what;
             EXPECT_EQ(layout.failed, c.failed) << c.what;
             EXPECT_EQ(layout.size, c.size) << c.what;
-            if (*c.problem != '\0') {
+            if (*c.problem == '\0') {
+                EXPECT_EQ(layout.problem, "") << c.what;
+            } else {
                 EXPECT_NE(layout.problem.find(c.problem), std::string::npos) << c.what << ": " << layout.problem;
             }
         }

@@ -114,7 +114,11 @@ TEST(FatStandardSearch, ExpansionNamesSubFoldersOncePerNode) {
     SectorReader reader(v.disk.source());
     RecoveryState state;
     NullObserver quiet;
-    (void)RunSearch({FileSystemType::Fat32, 0, 8000, ReadFatBootSector(reader, 0, FileSystemType::Fat32), {}}, reader, state, RunContext{quiet, {}});
+    const SearchResult result =
+        RunSearch({FileSystemType::Fat32, 0, 8000, ReadFatBootSector(reader, 0, FileSystemType::Fat32), {}}, reader,
+                  state, RunContext{quiet, {}});
+    ASSERT_EQ(result.outcome, SearchOutcome::Finished);
+    ASSERT_FALSE(result.nothingFound);
     TreeItem* photos = state.model.tree.root()->children.front().get();
     ASSERT_EQ(photos->text, "My Photos");
     // A finished Standard Search has every node marked as read already.
@@ -194,7 +198,11 @@ TEST(FatStandardSearch, GarbageVolumesNeverHang) {
     SectorReader reader(disk.source());
     RecoveryState state;
     NullObserver quiet;
-    (void)RunSearch({FileSystemType::Fat16, 0, 4000, ReadFatBootSector(reader, 0, FileSystemType::Fat16), {}}, reader, state, RunContext{quiet, {}});
+    const SearchResult result =
+        RunSearch({FileSystemType::Fat16, 0, 4000, ReadFatBootSector(reader, 0, FileSystemType::Fat16), {}}, reader,
+                  state, RunContext{quiet, {}});
+    EXPECT_EQ(result.outcome, SearchOutcome::Finished);
+    EXPECT_FALSE(result.parametersInferred) << "the boot sector is intact; only the folders are garbage";
     const auto [folders, files] = everything(state, reader);
     EXPECT_EQ(state.model.nodes.size(), 299u) << "every folder placed once, the misc folder among them";
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "items/tables.h"
 #include "ntfs/mft.h"
 #include "ntfs/ntfs_boot_sector.h"
@@ -57,8 +59,26 @@ TEST(ApplyFixup, RestoresTheTailOfEverySector) {
         ApplyFixup(record);
         EXPECT_EQ(record, before) << offset;
     }
+    // A buffer of 8 bytes: the array its header names (at 0x30, 3 entries) lies past its end.
     std::vector<std::byte> tiny(8);
+    tiny[0x04] = std::byte{0x30};
+    tiny[0x06] = std::byte{3};
+    const auto tinyBefore = tiny;
     ApplyFixup(tiny);
+    EXPECT_EQ(tiny, tinyBefore);
+}
+
+TEST(ApplyFixup, ABufferTooShortForATailIsLeftAsItWas) {
+    // The array fits in the 8 bytes; the tails it would repair do not. The buffer is the first 8
+    // bytes of a record, so a write past them would show in the rest.
+    std::vector<std::byte> record = RecordBuilder().protect();
+    record.at(0x04) = std::byte{0};  // the array at offset 0,
+    record.at(0x05) = std::byte{0};
+    record.at(0x06) = std::byte{3};  // with the number and two saved tails: 6 bytes
+    record.at(0x07) = std::byte{0};
+    const auto before = record;
+    ApplyFixup(std::span(record).first(8));
+    EXPECT_EQ(record, before);
 }
 
 TEST(DecodeRuns, ExamplesAndDamage) {
@@ -66,26 +86,30 @@ TEST(DecodeRuns, ExamplesAndDamage) {
         const char* what;
         std::vector<std::uint8_t> bytes;
         RunList runs;  // volume start 1000, 4 sectors per cluster
+        std::optional<std::int64_t> last;  // the cluster of the last run with an offset
     };
     const Case cases[] = {
-        {"16 clusters at cluster 256", {0x21, 0x10, 0x00, 0x01}, {{1000 + 256 * 4, 64, false}}},
+        {"16 clusters at cluster 256", {0x21, 0x10, 0x00, 0x01}, {{1000 + 256 * 4, 64, false}}, 256},
         {"a negative offset goes back", {0x21, 0x10, 0x00, 0x01, 0x11, 0x04, 0xFF},
-         {{1000 + 256 * 4, 64, false}, {1000 + 255 * 4, 16, false}}},
+         {{1000 + 256 * 4, 64, false}, {1000 + 255 * 4, 16, false}}, 255},
         {"a sparse run keeps the position", {0x21, 0x10, 0x00, 0x01, 0x01, 0x08, 0x11, 0x04, 0x10},
-         {{1000 + 256 * 4, 64, false}, {0, 32, true}, {1000 + 272 * 4, 16, false}}},
+         {{1000 + 256 * 4, 64, false}, {0, 32, true}, {1000 + 272 * 4, 16, false}}, 272},
+        {"a sparse run last", {0x21, 0x10, 0x00, 0x01, 0x01, 0x08}, {{1000 + 256 * 4, 64, false}, {0, 32, true}}, 256},
+        {"only a sparse run", {0x01, 0x08}, {{0, 32, true}}, std::nullopt},
         {"8-byte fields", {0x88, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0},
-         {{1000 + (1ull << 32) * 4, (1ull << 32) * 4, false}}},
+         {{1000 + (1ull << 32) * 4, (1ull << 32) * 4, false}}, std::int64_t{1} << 32},
         {"a length field of 9 bytes ends the list", {0x21, 0x10, 0x00, 0x01, 0x19, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1},
-         {{1000 + 256 * 4, 64, false}}},
-        {"a field past the end ends the list", {0x21, 0x10, 0x00, 0x01, 0x44, 0x01}, {{1000 + 256 * 4, 64, false}}},
-        {"a run before the volume start ends the list", {0x11, 0x01, 0xF0}, {}},
-        {"a zero length ends the list", {0x11, 0x00, 0x05}, {}},
-        {"nothing", {0x00, 0x21, 0x10, 0x00, 0x01}, {}},
+         {{1000 + 256 * 4, 64, false}}, 256},
+        {"a field past the end ends the list", {0x21, 0x10, 0x00, 0x01, 0x44, 0x01}, {{1000 + 256 * 4, 64, false}},
+         256},
+        {"a run before the volume start ends the list", {0x11, 0x01, 0xF0}, {}, std::nullopt},
+        {"a zero length ends the list", {0x11, 0x00, 0x05}, {}, std::nullopt},
+        {"nothing", {0x00, 0x21, 0x10, 0x00, 0x01}, {}, std::nullopt},
     };
     for (const Case& c : cases) {
         const auto bytes = toBytes(c.bytes);
         RunList runs;
-        (void)DecodeRuns(ByteView(bytes), 0, bytes.size(), 1000, 4, runs);
+        EXPECT_EQ(DecodeRuns(ByteView(bytes), 0, bytes.size(), 1000, 4, runs), c.last) << c.what;
         ASSERT_EQ(runs.size(), c.runs.size()) << c.what;
         for (std::size_t i = 0; i < runs.size(); ++i) {
             EXPECT_EQ(runs[i].sparse, c.runs[i].sparse) << c.what << " run " << i;
@@ -162,37 +186,80 @@ TEST(AttributeWalks, NamesSizesAndIndexes) {
 }
 
 TEST(AttributeWalks, DamagedRecordsAreNeverReadOutOfBounds) {
+    // The record: $FILE_NAME "report.txt" at 0x38 (0x70 long, its value of 0x56 bytes at +0x18),
+    // a non-resident $DATA of 100 bytes at 0xA8 (0x48 long), the $I30 index allocation at 0xF0
+    // (0x50 long, its runs at +0x48, ending at 0x140) and an $ATTRIBUTE_LIST naming records 70 and
+    // 71 at 0x140 (its value of two 0x20-byte entries at +0x18). Each case writes one field
+    // (width bytes, little-endian) and says what every walk must then give: found with this value,
+    // or not found. A walk never reads past the attribute, value or entry it is in.
+    constexpr std::size_t kName = 0x38, kData = 0xA8, kIndex = 0xF0, kList = 0x140;
+    const std::vector<std::uint32_t> listed{1, 70, 71};
+    const std::vector<std::uint32_t> alone{1};
     struct Damage {
         const char* what;
         std::size_t offset;
         std::uint32_t value;
+        unsigned width;  // 0: nothing written
+        std::optional<std::string> name;
+        std::optional<std::uint64_t> dataSize;
+        std::uint64_t indexCluster;
+        std::vector<std::uint32_t> list;
     };
-    // The $FILE_NAME starts at 0x38: its length at 0x3C, value offset at 0x4C, and the value's
-    // name length at 0x38 + 0x18 + 0x40.
     const Damage damages[] = {
-        {"first attribute beyond the record", 0x14, 0xFFF0},
-        {"attribute length 0", 0x3C, 0},
-        {"attribute length past the record", 0x3C, 0x10000},
-        {"attribute shorter than its header", 0x3C, 8},
-        {"value offset past the attribute", 0x4C, 0x0FFF0018},
-        {"value length past the attribute", 0x48, 0x7FFFFFFF},
-        {"name longer than the value", 0x38 + 0x18 + 0x40, 0x0000FF},
+        {"undamaged", 0, 0, 0, "report.txt", 100, 256, listed},
+        // A damaged header ends every walk: nothing after it can be found.
+        {"first attribute beyond the record", 0x14, 0xFFF0, 2, {}, {}, 0, alone},
+        {"attribute length 0", kName + 0x04, 0, 4, {}, {}, 0, alone},
+        {"attribute length past the record", kName + 0x04, 0x10000, 4, {}, {}, 0, alone},
+        {"attribute shorter than its header", kName + 0x04, 8, 4, {}, {}, 0, alone},
+        // A damaged value loses the name; the walk goes on to the attributes after it.
+        {"value offset past the attribute", kName + 0x14, 0xFFF0, 2, {}, 100, 256, listed},
+        {"value length past the attribute", kName + 0x10, 0x7FFFFFFF, 4, {}, 100, 256, listed},
+        // 11 characters end 2 bytes past the value, still inside the attribute's padding.
+        {"name one character longer than the value", kName + 0x18 + 0x40, 11, 1, {}, 100, 256, listed},
+        // A non-resident header cut to 0x18 bytes no longer holds the real size at +0x30; the
+        // next header (at 0xC0, inside the old one) has type 0 and ends the walk.
+        {"$DATA shorter than its sizes", kData + 0x04, 0x18, 4, "report.txt", {}, 0, alone},
+        {"index runs offset past the attribute", kIndex + 0x20, 0xFFF0, 2, "report.txt", 100, 0, listed},
+        // A header asking for an 8-byte offset field that would end 2 bytes past the attribute.
+        {"index run past the attribute", kIndex + 0x48, 0x81, 1, "report.txt", 100, 0, listed},
+        {"list entry shorter than its header", kList + 0x18 + 0x04, 0x10, 2, "report.txt", 100, 256, alone},
+        {"list value ending inside its second entry", kList + 0x10, 0x30, 4, "report.txt", 100, 256,
+         {1, 70}},
     };
     for (const Damage& d : damages) {
         RecordBuilder r;
         r.fileName(u"report.txt", 5, 1).nonResident(0x80, {0x21, 0x10, 0x00, 0x01}, 100);
-        r.poke32(d.offset, d.value);
-        const auto b = r.bytes();
+        r.nonResident(0xA0, {0x21, 0x01, 0x00, 0x01}, 4096, u"$I30").attributeList({{0x80, 70}, {0x80, 71}});
+        auto b = r.bytes();
+        for (unsigned i = 0; i < d.width; ++i) {
+            b.at(d.offset + i) = std::byte{static_cast<std::uint8_t>(d.value >> (8 * i))};
+        }
         const ByteView view(b);
-        const auto name = FindAnyFileName(view);  // found or not; never out of bounds
-        if (name) {
-            EXPECT_EQ(name->name, "report.txt") << d.what;
-        }
-        (void)FindDataSize(view);
-        (void)FirstIndexCluster(view);
+        std::optional<std::string> name;
+        if (const auto info = FindAnyFileName(view)) name = info->name;
+        EXPECT_EQ(name, d.name) << d.what;
+        EXPECT_EQ(FindDataSize(view), d.dataSize) << d.what;
+        EXPECT_EQ(FirstIndexCluster(view), d.indexCluster) << d.what;
+        // The record itself, then the records its resident list names, each once.
+        std::vector<std::uint32_t> list{1};
         if (const auto at = FindAttribute(view, kAttrAttributeList, false)) {
-            if (const auto value = ResidentValue(view, *at)) (void)ParseAttributeList(*value);
+            if (const auto value = ResidentValue(view, *at)) {
+                for (const AttributeListEntry& e : ParseAttributeList(*value)) {
+                    if (std::find(list.begin(), list.end(), e.record) == list.end()) list.push_back(e.record);
+                }
+            }
         }
+        EXPECT_EQ(list, d.list) << d.what;
+    }
+    // A resident $DATA of 5 bytes at 0x38, 0x20 long, its value at +0x18: a value length of 8
+    // still lies inside the attribute, one of 9 runs past it and gives no size.
+    for (const auto& [valueLength, size] : {std::pair<std::uint32_t, std::optional<std::uint64_t>>{8, 8},
+                                            std::pair<std::uint32_t, std::optional<std::uint64_t>>{9, {}}}) {
+        RecordBuilder r;
+        r.resident(0x80, toBytes({1, 2, 3, 4, 5})).poke32(0x38 + 0x10, valueLength);
+        const auto b = r.bytes();
+        EXPECT_EQ(FindDataSize(ByteView(b)), size) << "resident value length " << valueLength;
     }
 }
 
@@ -229,17 +296,28 @@ TEST(ScanRows, FileRecordsAndIndexBuffersBecomeRows) {
         disk.u32(sector, 0x18, 0x40).u32(sector, 0x20, allocated);
         disk.u32(sector, 0x18 + 0x40 + 0x10, owner);
     };
-    indx(200, 5, 4096 - 0x18);
-    indx(220, 0, 4096 - 0x18);
-    indx(240, 77, 0x20000);
+    const struct {
+        const char* what;
+        std::uint64_t sector;
+        std::uint32_t owner;
+        std::uint32_t allocated;
+        bool added;
+    } buffers[] = {
+        {"a buffer of the root folder", 200, 5, 4096 - 0x18, true},
+        {"no key", 220, 0, 4096 - 0x18, false},
+        {"a buffer over 64 KiB", 240, 77, 0x20000, false},
+        {"a system file's record", 260, 4, 4096 - 0x18, false},
+    };
+    for (const auto& b : buffers) indx(b.sector, b.owner, b.allocated);
     SectorReader again(disk.source());
     RecordTable refs = MakeMftRefTable();
-    for (const std::uint64_t s : {200u, 220u, 240u}) {
+    for (const auto& b : buffers) {
         std::array<std::byte, kSectorSize> first{};
-        ASSERT_EQ(again.ReadSectors(s, 1, first), 1);
-        (void)AddMftRefRow(again, s, ByteView(first), refs);
+        ASSERT_EQ(again.ReadSectors(b.sector, 1, first), 1);
+        EXPECT_EQ(AddMftRefRow(again, b.sector, ByteView(first), refs), b.added) << b.what;
     }
-    ASSERT_EQ(refs.RowCount(), 1) << "no key, and a buffer over 64 KiB, give no row";
+    ASSERT_EQ(refs.RowCount(), 1) << "only the root folder's buffer gives a row";
+    EXPECT_EQ(refs.GetCell(0, "sector"), "200");
     EXPECT_EQ(refs.GetCell(0, "mftReference"), "5");
     EXPECT_EQ(refs.GetCell(0, "vcn"), "3");
     EXPECT_EQ(refs.GetCell(0, "fsNumber"), "4294967295");
