@@ -13,6 +13,7 @@
 #include "core/text.h"
 #include "cli/progress.h"
 #include "items/result_tree.h"
+#include "items/save_summary.h"
 #include "disks/disk_inventory.h"
 #include "disks/partition_table.h"
 #include "log/recovery_log.h"
@@ -519,43 +520,6 @@ int cmdSearch(const Options& opt) {
     return exitCode;
 }
 
-std::string sizeText(std::uint64_t bytes) {
-    char text[64];
-    if (bytes >= 1024ull * 1024 * 1024) {
-        std::snprintf(text, sizeof text, "%.2f GiB", static_cast<double>(bytes) / (1024.0 * 1024 * 1024));
-    } else if (bytes >= 1024ull * 1024) {
-        std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024));
-    } else if (bytes >= 1024) {
-        std::snprintf(text, sizeof text, "%.1f KiB", static_cast<double>(bytes) / 1024.0);
-    } else {
-        std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
-    }
-    return text;
-}
-
-void printSummary(const SaveSummary& s, const std::string& destination) {
-    std::cout << "Saved " << s.filesWritten << " file(s), " << sizeText(s.bytesWritten) << ", and "
-              << s.foldersCreated << " new folder(s) to " << destination << "\n";
-    if (s.skipped > 0) std::cout << "Skipped: " << s.skipped << " file(s)\n";
-    if (!s.renamed.empty()) {
-        std::cout << "Saved under another name (unsafe or taken names): " << s.renamed.size() << "\n";
-        for (const SaveProblem& p : s.renamed) std::cout << "  " << p.path << "  ->  " << p.reason << "\n";
-    }
-    if (!s.incomplete.empty()) {
-        std::cout << "Incomplete: " << s.incomplete.size() << " file(s)\n";
-        for (const SaveProblem& p : s.incomplete) std::cout << "  " << p.path << ": " << p.reason << "\n";
-    }
-    if (s.deletedBestEffort > 0) {
-        std::cout << "Deleted files saved: " << s.deletedBestEffort
-                  << ". Their content is a best effort: the file system no longer records where it was, and "
-                     "later writes may have reused its space.\n";
-    }
-    if (!s.failed.empty()) {
-        std::cout << "Failed: " << s.failed.size() << " file(s)\n";
-        for (const SaveProblem& p : s.failed) std::cout << "  " << p.path << ": " << p.reason << "\n";
-    }
-}
-
 int cmdSave(const Options& opt) {
     if (const auto bad = checkSource(opt, "save")) return *bad;
     if (opt.to.empty()) return usageError("'save' needs --to DIR");
@@ -602,7 +566,7 @@ int cmdSave(const Options& opt) {
         std::cerr << "quorlan-cli: stopped while counting the files; nothing was saved\n";
         return kExitStopped;
     }
-    printSummary(*summary, opt.to);
+    for (const std::string& line : SaveSummaryLines(*summary, opt.to)) std::cout << line << "\n";
     if (const auto bad = reader.unreadableSectors(); bad > 0) {
         std::cerr << "quorlan-cli: " << bad << " sector(s) could not be read\n";
     }
