@@ -1,4 +1,5 @@
 // disks, disk and partitions: the disks offered, one disk's details and a disk's partitions.
+#include <cstdlib>
 #include <iostream>
 #include <string>
 
@@ -12,6 +13,18 @@
 namespace quorlan::cli {
 
 namespace {
+
+// Where the disks are listed from: the system's sysfs and udev database, or the tree that
+// QUORLAN_SYSFS_ROOT names (DIR/block and DIR/run/udev/data), which tests build of their own.
+InventoryRoots inventoryRoots() {
+    InventoryRoots roots;
+    const char* root = std::getenv("QUORLAN_SYSFS_ROOT");
+    if (root != nullptr && *root != '\0') {
+        roots.sysBlock = std::filesystem::path(root) / "block";
+        roots.udevData = std::filesystem::path(root) / "run" / "udev" / "data";
+    }
+    return roots;
+}
 
 std::string detailsJson(const DetailRows& rows) {
     JsonArray array;
@@ -47,7 +60,7 @@ void printDisk(const DiskInfo& disk) {
 int cmdDisks(const Options& opt) {
     if (!opt.positional.empty()) return usageError("'disks' takes no arguments");
     Session session;
-    session.RefreshDisks();
+    session.RefreshDisks(inventoryRoots());
     if (opt.json) {
         JsonArray array;
         for (const DiskInfo& d : session.disks()) array.push(diskJson(d));

@@ -26,6 +26,10 @@ const char* const kUsage =
     "                                         an existing file of the same name is kept and the new\n"
     "                                         one renamed unless --on-collision says otherwise\n"
     "\n"
+    "environment:\n"
+    "  QUORLAN_SYSFS_ROOT=DIR                 'disks' lists the disks of DIR/block and DIR/run/udev/data\n"
+    "                                         instead of /sys/block and /run/udev/data (for testing)\n"
+    "\n"
     "exit codes: 0 done, 1 failed, 2 usage error, 3 stopped with a partial result\n";
 
 int usageError(const std::string& message) {
