@@ -13,6 +13,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "items/save_summary.h"
 #include "log/recovery_log.h"
 
 namespace quorlan::ui {
@@ -20,6 +21,7 @@ namespace quorlan::ui {
 namespace {
 
 constexpr int kIdRole = Qt::UserRole + 1;  // engine tree item id / disk slot / partition index
+constexpr std::size_t kListedProblems = 10;  // renamed, incomplete and failed files listed after a save
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -662,19 +664,12 @@ void CChildDialogExDemoDlg::runSave(const SaveSelection& selection, const QStrin
             for (auto& [id, item] : m_itemsById) refreshResultItem(item);
             if (!*summary) return;  // counting was stopped: nothing was written
             const SaveSummary& s = **summary;
-            QString text = QStringLiteral("%1 file(s) and %2 new folder(s) saved to %3.")
-                               .arg(s.filesWritten)
-                               .arg(s.foldersCreated)
-                               .arg(destination);
-            if (s.skipped > 0) text += QStringLiteral("\n%1 file(s) skipped.").arg(s.skipped);
-            if (!s.renamed.empty()) text += QStringLiteral("\n%1 file(s) or folder(s) saved under another name.").arg(s.renamed.size());
-            if (!s.incomplete.empty()) text += QStringLiteral("\n%1 file(s) could be read only in part.").arg(s.incomplete.size());
-            if (s.deletedBestEffort > 0) {
-                text += QStringLiteral("\n%1 deleted file(s) saved: their content is a best effort.").arg(s.deletedBestEffort);
+            // The summary the command line prints, with at most kListedProblems entries of each list.
+            QStringList lines;
+            for (const std::string& line : SaveSummaryLines(s, destination.toStdString(), kListedProblems)) {
+                lines << q(line);
             }
-            for (std::size_t i = 0; i < s.failed.size() && i < 10; ++i) {
-                text += QStringLiteral("\nFailed: %1: %2").arg(q(s.failed[i].path), q(s.failed[i].reason));
-            }
+            QString text = lines.join(QLatin1Char('\n'));
             if (s.outcome == SaveOutcome::Failed) text += QStringLiteral("\n") + q(s.failure);
             if (s.outcome == SaveOutcome::Stopped || s.outcome == SaveOutcome::Cancelled) text += QStringLiteral("\nSaving was stopped.");
             m_prompts->message(text, s.failed.empty() && s.outcome != SaveOutcome::Failed ? BoxIcon::Information : BoxIcon::Warning);

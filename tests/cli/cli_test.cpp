@@ -7,6 +7,7 @@
 #include <random>
 #include <set>
 
+#include "tests/support/fake_sysfs.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
@@ -262,10 +263,50 @@ TEST(Cli, SaveTakesPathsAsSearchPrintsThem) {
     EXPECT_NE(unknown.err.find("no folder or file 'Projects/nothing.txt'"), std::string::npos) << unknown.err;
 }
 
-TEST(Cli, DisksListsRemovableMediaAsJson) {
-    const auto r = cli("disks --json");
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_TRUE(validJson(r.out)) << r.out;
+// 'disks' lists the removable media of a sysfs tree built here (QUORLAN_SYSFS_ROOT), never the
+// machine's own disks.
+TEST(Cli, DisksListsTheRemovableMediaOfTheSysfsTree) {
+    test::TempDir dir;
+    const std::filesystem::path sys = dir / "sys";
+    test::fakeBlockDevice(sys, "sda", "pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0",
+                          {{"removable", "0"}, {"size", "500118192"}});
+    test::fakeBlockDevice(sys, "sdb", "pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/host6/target6:0:0/6:0:0:0",
+                          {{"removable", "1"}, {"size", "15663104"}, {"dev", "8:16"}, {"device/vendor", "SanDisk"},
+                           {"device/model", "Cruzer Blade"}, {"device/rev", "1.00"}});
+    test::writeText(sys / "run" / "udev" / "data" / "b8:16",
+                    "E:ID_SERIAL_SHORT=4C530001\nE:ID_PATH=pci-usb-0:2\n");
+    auto disks = [&](const std::filesystem::path& root, const std::string& options) {
+        return runCommand("QUORLAN_SYSFS_ROOT=" + shellQuote(root.string()) + " " + shellQuote(kCli) + " disks" +
+                          options);
+    };
+
+    const auto json = disks(sys, " --json");
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    EXPECT_TRUE(validJson(json.out)) << json.out;
+    EXPECT_EQ(json.out.rfind(R"j([{"index":0,"node":"Removable Media (Disk0)","device":"/dev/sdb",)j"
+                             R"("model":"SanDisk Cruzer Blade","sectors":15663104,"details":[)",
+                             0),
+              0u)
+        << json.out;
+    EXPECT_NE(json.out.find(R"({"name":"12. Serial Number :","value":"4C530001"})"), std::string::npos) << json.out;
+    EXPECT_EQ(json.out.find("/dev/sda"), std::string::npos) << "a fixed disk is no recovery target";
+
+    const auto text = disks(sys, "");
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_EQ(text.out.rfind("Removable Media (Disk0)\n  1. Model : SanDisk Cruzer Blade\n"
+                             "  2. MediaType : Removable Media\n  3. Interface Type : USB\n"
+                             "  4. Capacity(size) : 7640 MB\n",
+                             0),
+              0u)
+        << text.out;
+    EXPECT_NE(text.out.find("  11. PNP Device ID : pci-usb-0:2\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("  14. Physical Device ID : /dev/sdb\n"), std::string::npos) << text.out;
+    EXPECT_EQ(lineCount(text.out), 15u) << text.out;
+
+    const auto none = disks(dir / "empty", "");
+    EXPECT_EQ(none.exitCode, 0) << none.err;
+    EXPECT_EQ(none.out, "Could not find any Pen Drive or other USB Removable Media connected to your system.\n");
+    EXPECT_EQ(disks(dir / "empty", " --json").out, "[]\n");
 }
 
 }  // namespace

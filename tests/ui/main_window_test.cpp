@@ -229,7 +229,10 @@ void MainWindowTest::wizardFromDiskPageToSavedFiles() {
     w.save(true);
     w.waitForWorker();
     QVERIFY2(!win.log->messages.isEmpty(), "no summary");
-    QVERIFY2(win.log->messages.last().contains(QStringLiteral("saved to")), qPrintable(win.log->messages.last()));
+    // The summary the command line prints: what was written, and where.
+    QVERIFY2(win.log->messages.last().startsWith(QStringLiteral("Saved ")) &&
+                 win.log->messages.last().contains(QStringLiteral(" to ") + win.prompts->destination),
+             qPrintable(win.log->messages.last()));
     QVERIFY(QDir(win.prompts->destination + QLatin1Char('/') + opened).exists());
     std::size_t files = 0;
     for (const auto& e : std::filesystem::recursive_directory_iterator(win.prompts->destination.toStdString())) {

@@ -6,23 +6,15 @@
 
 #include "session/session.h"
 #include "tests/support/disk_builder.h"
+#include "tests/support/fake_sysfs.h"
 #include "tests/support/temp_dir.h"
 
 namespace quorlan {
 namespace {
 
 namespace fs = std::filesystem;
+using test::fakeBlockDevice;
 using test::writeText;
-
-// A block device as sysfs shows it: /sys/block/NAME is a link into the device tree.
-void fakeBlockDevice(const fs::path& root, const std::string& name, const std::string& devicePath,
-                     const std::map<std::string, std::string>& files) {
-    const fs::path real = root / "devices" / devicePath / "block" / name;
-    fs::create_directories(real);
-    for (const auto& [file, text] : files) writeText(real / file, text + "\n");
-    fs::create_directories(root / "block");
-    fs::create_symlink(real, root / "block" / name);
-}
 
 TEST(EnumerateRemovableDisks, OffersRemovableMediaWithTheirDetails) {
     test::TempDir dir;

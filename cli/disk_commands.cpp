@@ -1,0 +1,156 @@
+// disks, disk and partitions: the disks offered, one disk's details and a disk's partitions.
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include "cli/commands.h"
+#include "cli/json.h"
+#include "cli/session_input.h"
+#include "disks/disk_inventory.h"
+#include "disks/partition_table.h"
+#include "session/session.h"
+
+namespace quorlan::cli {
+
+namespace {
+
+// Where the disks are listed from: the system's sysfs and udev database, or the tree that
+// QUORLAN_SYSFS_ROOT names (DIR/block and DIR/run/udev/data), which tests build of their own.
+InventoryRoots inventoryRoots() {
+    InventoryRoots roots;
+    const char* root = std::getenv("QUORLAN_SYSFS_ROOT");
+    if (root != nullptr && *root != '\0') {
+        roots.sysBlock = std::filesystem::path(root) / "block";
+        roots.udevData = std::filesystem::path(root) / "run" / "udev" / "data";
+    }
+    return roots;
+}
+
+std::string detailsJson(const DetailRows& rows) {
+    JsonArray array;
+    for (const auto& [name, value] : rows) array.push(JsonObject().add("name", name).add("value", value).str());
+    return array.str();
+}
+
+void printDetails(const DetailRows& rows, const char* indent) {
+    // Partition labels carry their own spacing ("...:  "); disk labels end at the colon.
+    for (const auto& [name, value] : rows) {
+        std::cout << indent << name << (!name.empty() && name.back() == ' ' ? "" : " ") << value << "\n";
+    }
+}
+
+std::string diskJson(const DiskInfo& disk) {
+    return JsonObject()
+        .add("index", static_cast<std::uint64_t>(disk.Index))
+        .add("node", DiskTreeNodeText(disk))
+        .add("device", disk.DeviceID)
+        .add("model", disk.Model)
+        .add("sectors", disk.TotalSectors)
+        .raw("details", detailsJson(DiskDetailsRows(disk)))
+        .str();
+}
+
+void printDisk(const DiskInfo& disk) {
+    std::cout << DiskTreeNodeText(disk) << "\n";
+    printDetails(DiskDetailsRows(disk), "  ");
+}
+
+}  // namespace
+
+int cmdDisks(const Options& opt) {
+    if (!opt.positional.empty()) return usageError("'disks' takes no arguments");
+    Session session;
+    session.RefreshDisks(inventoryRoots());
+    if (opt.json) {
+        JsonArray array;
+        for (const DiskInfo& d : session.disks()) array.push(diskJson(d));
+        std::cout << array.str() << "\n";
+        return kExitDone;
+    }
+    if (session.disks().empty()) {
+        std::cout << "Could not find any Pen Drive or other USB Removable Media connected to your system.\n";
+        return kExitDone;
+    }
+    for (const DiskInfo& d : session.disks()) printDisk(d);
+    return kExitDone;
+}
+
+int cmdDisk(const Options& opt) {
+    Session session;
+    int exitCode = kExitDone;
+    const auto slot = addDisk(session, opt, exitCode);
+    if (!slot) return exitCode;
+    const DiskInfo& disk = *session.disk(*slot);
+    if (opt.json) {
+        std::cout << diskJson(disk) << "\n";
+    } else {
+        printDisk(disk);
+    }
+    return kExitDone;
+}
+
+int cmdPartitions(const Options& opt) {
+    Session session;
+    int exitCode = kExitDone;
+    const auto slot = addDisk(session, opt, exitCode);
+    if (!slot) return exitCode;
+    auto selected = session.SelectDisk(*slot);
+    if (!selected) return failure(selected.error().message);
+    const DiskPartitionList& list = **selected;
+
+    if (list.corrupt) {
+        std::cerr << "quorlan-cli: Partition Table is corrupted: an entry starts within " << kSanityMinSectors
+                  << " sectors of the end of the disk; the partitions before it are listed\n";
+    } else if (!list.tableSigned) {
+        std::cerr << "quorlan-cli: sector 0 holds no partition table (no 0x55 0xAA signature)\n";
+    } else if (!list.partitionFound) {
+        std::cerr << "quorlan-cli: the partition table lists no FAT16, FAT32 or NTFS partition\n";
+    }
+    switch (list.chainEnd) {
+        case ChainEnd::Loop:
+            std::cerr << "quorlan-cli: the extended partition chain points back at itself; it was followed once\n";
+            break;
+        case ChainEnd::TooLong:
+            std::cerr << "quorlan-cli: the extended partition chain is longer than " << kMaxExtendedRecords
+                      << " records; the rest was not read\n";
+            break;
+        case ChainEnd::OutOfDisk:
+            std::cerr << "quorlan-cli: the extended partition chain points beyond the end of the disk\n";
+            break;
+        case ChainEnd::None:
+            break;
+    }
+    if (list.limitReached) {
+        std::cerr << "quorlan-cli: more than " << kMaxPartitions << " partitions; the rest are not listed\n";
+    }
+    if (const auto bad = session.reader()->unreadableSectors(); bad > 0) {
+        std::cerr << "quorlan-cli: " << bad << " sector(s) could not be read\n";
+    }
+
+    if (opt.json) {
+        JsonArray array;
+        for (std::size_t i = 0; i < list.partitions.size(); ++i) {
+            const PartitionEntry& p = list.partitions[i];
+            array.push(JsonObject()
+                           .add("index", static_cast<std::uint64_t>(i + 1))
+                           .add("type", PartitionTypeName(p.type))
+                           .add("start", p.start)
+                           .add("end", p.end)
+                           .add("primary", p.fromMbr)
+                           .add("node", PartitionNodeText(static_cast<int>(i + 1), p.type))
+                           .raw("details", detailsJson(PartitionDetailsRows(SearchMode::Standard, *slot, i, p)))
+                           .str());
+        }
+        std::cout << array.str() << "\n";
+        return kExitDone;
+    }
+    std::cout << DiskNodeText(*slot) << "\n";
+    for (std::size_t i = 0; i < list.partitions.size(); ++i) {
+        const PartitionEntry& p = list.partitions[i];
+        std::cout << "  " << PartitionNodeText(static_cast<int>(i + 1), p.type) << "\n";
+        printDetails(PartitionDetailsRows(SearchMode::Standard, *slot, i, p), "    ");
+    }
+    return kExitDone;
+}
+
+}  // namespace quorlan::cli

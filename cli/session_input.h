@@ -1,0 +1,28 @@
+// What a command takes into its session from its options: the one disk it names and, for search
+// and save, the result it works on.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+
+#include "cli/options.h"
+#include "cli/progress.h"
+#include "session/session.h"
+
+namespace quorlan::cli {
+
+// Adds the one path a command names to a session; prints the error and returns empty on failure,
+// with the exit code in exitCode.
+[[nodiscard]] std::optional<std::size_t> addDisk(Session& session, const Options& opt, int& exitCode);
+
+// Checks that --partition and --load-log are not both given, and that one is; returns the exit
+// code of a usage error.
+[[nodiscard]] std::optional<int> checkSource(const Options& opt, const char* command);
+
+// Fills the session's result: a Standard Search of --partition, or the recovery log of
+// --load-log. Returns the exit code so far, or empty to go on; stopped is set when Ctrl-C ended
+// the search early, nothingFound when the search found nothing to show.
+[[nodiscard]] std::optional<int> obtainResult(Session& session, const Options& opt, TerminalProgress& progress,
+                                              bool& stopped, bool& nothingFound);
+
+}  // namespace quorlan::cli
