@@ -7,6 +7,7 @@
 namespace quorlan {
 
 void Session::RefreshDisks(const InventoryRoots& roots) {
+    m_roots = roots;
     std::vector<DiskInfo> opened;
     for (const DiskInfo& d : m_disks) {
         if (d.MediaType == "Disk Image") opened.push_back(d);
@@ -48,7 +49,7 @@ Result<std::size_t> Session::AddPath(const std::filesystem::path& path) {
     if (!source) return source.error();
     if ((*source)->kind() != SourceKind::BlockDevice) return AddImage(path);
 
-    auto info = DescribeBlockDevice(canonical.filename().string());
+    auto info = DescribeBlockDevice(canonical.filename().string(), m_roots);
     if (!info) {
         info = ImageDiskInfo(path, (*source)->sizeBytes() / kSectorSize, 0);
         info->MediaType = "Block Device";

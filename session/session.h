@@ -17,6 +17,7 @@ namespace quorlan {
 class Session {
 public:
     // Lists the removable disks again (slots 0...), keeping images the user opened after them.
+    // The roots are kept for every later look at the inventory (AddPath).
     void RefreshDisks(const InventoryRoots& roots = {});
     // Offers an image file as a disk; returns its slot.
     [[nodiscard]] Result<std::size_t> AddImage(const std::filesystem::path& image);
@@ -54,6 +55,7 @@ public:
     [[nodiscard]] const RecoveryState& recovery() const { return m_recovery; }
 
 private:
+    InventoryRoots m_roots;
     DeviceTable m_devices;
     std::vector<DiskInfo> m_disks;
     std::optional<std::size_t> m_selected;
