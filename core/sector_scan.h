@@ -45,11 +45,11 @@ struct ScanOptions {
     // still read from the disk once: a chunk's look-ahead is read with it and copied to the
     // start of the next chunk's buffer, whose own read begins after it.
     std::uint32_t lookAheadSectors = 0;
-    // Read the next chunks on a second thread while the visitor works on this one. It pays when
+    // Read the next chunk on a second thread while the visitor works on this one. It pays when
     // the visitor's work per chunk is comparable to the read (a visitor that reads every byte
     // once: a quarter faster from the page cache); for a visitor that tests a few bytes per sector
-    // the hand-over between threads costs more than it saves (up to a fifth slower), so it is off
-    // by default. bench/scan_loop.sh measures both.
+    // the hand-over between threads costs more than it saves (a tenth to a third slower), so it is
+    // off by default. bench/scan_loop.sh measures both.
     bool readAhead = false;
     // Progress is reported as (sector reached - progressOrigin): 0 gives absolute sectors, the
     // range's start gives sectors done.
