@@ -14,10 +14,8 @@
 set -euo pipefail
 shopt -s inherit_errexit
 
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/.." && pwd)
-cache=${XDG_CACHE_HOME:+$XDG_CACHE_HOME/quorlan-bench}
-cache=${cache:-$here/.cache}
+# shellcheck source=bench/timing.sh
+source "$(dirname "$0")/timing.sh"  # sets here, root and cache
 image=$cache/fat32-4g-30000.img
 start=2048                 # partition 1, in sectors
 runs=3
@@ -48,9 +46,6 @@ TABLE
     mcopy -i "$image@@$((start * 512))" -s -m -Q "$tree"/* ::/
     touch "$image.done"
 }
-
-# shellcheck source=bench/timing.sh
-source "$here/timing.sh"
 
 [ -f "$image.done" ] || generate
 [ "${1:-}" = --generate-only ] && exit 0

@@ -16,10 +16,8 @@
 set -euo pipefail
 shopt -s inherit_errexit
 
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/.." && pwd)
-cache=${XDG_CACHE_HOME:+$XDG_CACHE_HOME/quorlan-bench}
-cache=${cache:-$here/.cache}
+# shellcheck source=bench/timing.sh
+source "$(dirname "$0")/timing.sh"  # sets here, root and cache
 image=$cache/ntfs-4g-30000.img
 runs=3
 export TZ=UTC LC_ALL=C.UTF-8 PATH="$PATH:/usr/sbin:/sbin"
@@ -73,9 +71,6 @@ generate() {
     work=
     touch "$image.done"
 }
-
-# shellcheck source=bench/timing.sh
-source "$here/timing.sh"
 
 [ -f "$image.done" ] || generate
 [ "${1:-}" = --generate-only ] && exit 0

@@ -20,10 +20,8 @@
 set -euo pipefail
 shopt -s inherit_errexit
 
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/.." && pwd)
-cache=${XDG_CACHE_HOME:+$XDG_CACHE_HOME/quorlan-bench}
-cache=${cache:-$here/.cache}
+# shellcheck source=bench/timing.sh
+source "$(dirname "$0")/timing.sh"  # sets here, root and cache
 image=$cache/fat32-4g-save.img
 staging=$cache/fat32-4g-save.tree
 dest=$cache/save-destination
@@ -149,9 +147,6 @@ TABLE
 mkdir -p "$cache"
 rm -rf "$dest"
 check_space "${1:-}"
-
-# shellcheck source=bench/timing.sh
-source "$here/timing.sh"
 
 [ -f "$image.done" ] || generate
 [ "${1:-}" = --generate-only ] && exit 0

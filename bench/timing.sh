@@ -1,5 +1,12 @@
-# Timing helpers shared by the bench scripts; sourced, not run. The caller sets $runs (how many
-# timed runs) and $cache (where hyperfine's results go).
+# Paths and timing helpers shared by the bench scripts; sourced, not run, first thing after the
+# shell options. It sets $here (bench/), $root (the repository) and $cache, the folder of the
+# benchmark images and of hyperfine's results: $XDG_CACHE_HOME/quorlan-bench if XDG_CACHE_HOME
+# is set, else bench/.cache. The caller sets $runs (how many timed runs).
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(cd "$here/.." && pwd)
+cache=${XDG_CACHE_HOME:+$XDG_CACHE_HOME/quorlan-bench}
+cache=${cache:-$here/.cache}
 
 # warm COMMAND: one untimed run, which also fills the page cache with the image.
 warm() {

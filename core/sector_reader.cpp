@@ -13,6 +13,8 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <limits>
+#include <optional>
 
 namespace quorlan {
 
@@ -35,6 +37,13 @@ Error openError(const std::filesystem::path& path, int err) {
         default:
             return {ErrorKind::Other, "cannot open " + name + ": " + std::strerror(err)};
     }
+}
+
+// The byte offset of a run, when the run's first and last bytes both have one in 64 bits.
+std::optional<std::uint64_t> runOffset(std::uint64_t sector, std::uint64_t bytes) {
+    const auto offset = checkedMul(sector, kSectorSize);
+    if (!offset || *offset > std::numeric_limits<std::uint64_t>::max() - bytes) return std::nullopt;
+    return offset;
 }
 
 }  // namespace
@@ -121,26 +130,50 @@ bool CorruptTableNotice::raise() {
 int SectorReader::ReadSectors(std::uint64_t sector, std::uint32_t count, std::span<std::byte> buffer) {
     const std::uint64_t bytes = static_cast<std::uint64_t>(count) * kSectorSize;
     if (count == 0 || count > kMaxRunSectors || buffer.size() < bytes) return 0;
-    const auto offset = checkedMul(sector, kSectorSize);
+    const auto offset = runOffset(sector, bytes);
     if (!offset) return 0;
 
     if (m_source->readAt(*offset, buffer.first(bytes)) == static_cast<std::int64_t>(bytes)) return 1;
+    (void)readOneByOne(sector, count, buffer, false, nullptr);
+    return 0;
+}
 
+std::uint32_t SectorReader::ReadSectorsZeroFilled(std::uint64_t sector, std::uint32_t count,
+                                                  std::span<std::byte> buffer, std::vector<std::uint64_t>* unreadable) {
+    const std::uint64_t bytes = static_cast<std::uint64_t>(count) * kSectorSize;
+    const auto offset = runOffset(sector, bytes);
+    if (count > kMaxRunSectors || buffer.size() < bytes || !offset) {
+        const std::uint64_t held = std::min<std::uint64_t>(count, buffer.size() / kSectorSize);
+        std::memset(buffer.data(), 0, static_cast<std::size_t>(held * kSectorSize));
+        for (std::uint64_t i = 0; unreadable != nullptr && i < held; ++i) unreadable->push_back(sector + i);
+        return count;
+    }
+    if (count == 0) return 0;
+    if (m_source->readAt(*offset, buffer.first(bytes)) == static_cast<std::int64_t>(bytes)) return 0;
+    return readOneByOne(sector, count, buffer, true, unreadable);
+}
+
+std::uint32_t SectorReader::readOneByOne(std::uint64_t sector, std::uint32_t count, std::span<std::byte> buffer,
+                                         bool zeroUnread, std::vector<std::uint64_t>* unreadable) {
     if (m_notice != nullptr) m_notice->raise();
 
-    // One sector at a time, through a scratch slot so that a sector read short or not at all
-    // leaves the caller's bytes as they were.
+    // Through a scratch slot, so that a sector read short or not at all leaves the caller's
+    // bytes as they were (or zeros, when asked). The caller checked that the run's bytes have
+    // offsets in 64 bits.
     std::array<std::byte, kSectorSize> slot{};
-    std::uint64_t unreadable = 0;
+    std::uint32_t missed = 0;
     for (std::uint64_t i = 0; i < count; ++i) {
-        if (m_source->readAt(*offset + i * kSectorSize, slot) == static_cast<std::int64_t>(kSectorSize)) {
-            std::memcpy(buffer.data() + i * kSectorSize, slot.data(), kSectorSize);
-        } else {
-            ++unreadable;
+        std::byte* target = buffer.data() + i * kSectorSize;
+        if (m_source->readAt((sector + i) * kSectorSize, slot) == static_cast<std::int64_t>(kSectorSize)) {
+            std::memcpy(target, slot.data(), kSectorSize);
+            continue;
         }
+        if (zeroUnread) std::memset(target, 0, kSectorSize);
+        if (unreadable != nullptr) unreadable->push_back(sector + i);
+        ++missed;
     }
-    m_unreadable += unreadable;
-    return 0;
+    m_unreadable += missed;
+    return missed;
 }
 
 }  // namespace quorlan

@@ -114,12 +114,30 @@ public:
     // longer than kMaxRunSectors, reads nothing and returns 0.
     [[nodiscard]] int ReadSectors(std::uint64_t sector, std::uint32_t count, std::span<std::byte> buffer);
 
+    // Reads a run as ReadSectors does (one request, then one sector at a time, the notice), but
+    // sets every 512-byte slot that could not be read to zeros, so that a caller that reuses its
+    // buffer never judges the bytes of an earlier read. Returns the number of slots of the run
+    // that could not be read (0 when all arrived), and appends their sector numbers to
+    // *unreadable when given. A buffer shorter than the run, a run longer than kMaxRunSectors or
+    // one whose byte offset does not fit 64 bits reads nothing: the part of the run the buffer
+    // holds is zeroed (and its sectors listed) and count is returned.
+    [[nodiscard]] std::uint32_t ReadSectorsZeroFilled(std::uint64_t sector, std::uint32_t count,
+                                                      std::span<std::byte> buffer,
+                                                      std::vector<std::uint64_t>* unreadable = nullptr);
+
     [[nodiscard]] std::uint64_t totalSectors() const { return m_source->sizeBytes() / kSectorSize; }
     // Sectors that the fallback could not read, over the reader's life.
     [[nodiscard]] std::uint64_t unreadableSectors() const { return m_unreadable.load(); }
     [[nodiscard]] SectorSource& source() { return *m_source; }
 
 private:
+    // The fallback of both reads: raises the notice, reads the run of count sectors from sector
+    // one at a time through a scratch slot, and zeroes the slots it could not read when asked to
+    // (else they keep their bytes). Returns and counts the slots not read; lists them in
+    // *unreadable when given.
+    std::uint32_t readOneByOne(std::uint64_t sector, std::uint32_t count, std::span<std::byte> buffer, bool zeroUnread,
+                               std::vector<std::uint64_t>* unreadable);
+
     std::unique_ptr<SectorSource> m_source;
     CorruptTableNotice* m_notice;
     std::atomic<std::uint64_t> m_unreadable{0};

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "core/sector_scan.h"
 #include "fat/fat_dir.h"
 #include "fat/fat_listing.h"
 #include "items/tables.h"
@@ -32,24 +33,17 @@ void ScanDirectoryClusters(SectorReader& reader, const FatVolumeParams& params, 
     // A cluster size the scan cannot step by (parameters that could not be worked out).
     if (spc == 0 || spc > kScanChunkSectors || kScanChunkSectors % spc != 0) return;
     const bool fat32 = params.isFat32();
-    const std::uint64_t diskSectors = reader.totalSectors();
+    const std::uint64_t dataStart = ClusterToSector(params, 2);
 
     observer.beginPhase("Completed ", rangeEnd);
-    std::vector<std::byte> chunk(kScanChunkSectors * kSectorSize);
-    std::uint64_t cluster = 2;
-    for (std::uint64_t chunkStart = ClusterToSector(params, 2); chunkStart < rangeEnd; chunkStart += kScanChunkSectors) {
-        if (context.stopRequested()) return;
-        observer.status(sectorsStatus(chunkStart, rangeEnd));
-        // Only what the disk holds is read; the rest of the chunk counts as zeros.
-        const std::uint64_t available = chunkStart < diskSectors ? diskSectors - chunkStart : 0;
-        const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kScanChunkSectors, available));
-        if (count < kScanChunkSectors || reader.ReadSectors(chunkStart, count, chunk) == 0) {
-            // Slots of sectors that could not be read must not show the previous chunk's bytes.
-            std::fill(chunk.begin(), chunk.end(), std::byte{0});
-            if (count > 0) (void)reader.ReadSectors(chunkStart, count, chunk);
-        }
-        for (std::uint64_t offset = 0; offset < kScanChunkSectors; offset += spc, ++cluster) {
-            const ByteView first(chunk.data() + offset * kSectorSize, kSectorSize);
+    // Chunks hold whole clusters (the chunk size is a multiple of the cluster size), so the
+    // cluster of a sector follows from its distance to cluster 2.
+    const ScanOptions options{.chunkSectors = kScanChunkSectors};
+    (void)ScanSectors(reader, dataStart, rangeEnd, options, context, [&](const ScanChunk& chunk) {
+        observer.status(sectorsStatus(chunk.firstSector, rangeEnd));
+        std::uint64_t cluster = 2 + (chunk.firstSector - dataStart) / spc;
+        for (std::uint64_t offset = 0; offset < chunk.sectorCount; offset += spc, ++cluster) {
+            const ByteView first(chunk.bytes.data() + offset * kSectorSize, kSectorSize);
             if (!first.matches(0, ". ") || !first.matches(32, ".. ")) continue;
             std::uint64_t self = first.u16le_unchecked(kDirClusterLow);
             std::uint64_t parent = first.u16le_unchecked(32 + kDirClusterLow);
@@ -61,7 +55,7 @@ void ScanDirectoryClusters(SectorReader& reader, const FatVolumeParams& params, 
             // Some writers name the FAT32 root's cluster in ".." instead of 0: still the root.
             if (fat32 && parent == params.RootStart) parent = 0;
             const int r = table.AppendRow("Dir" + std::to_string(rows));
-            table.SetNumber(r, "sector", chunkStart + offset);
+            table.SetNumber(r, "sector", chunk.firstSector + offset);
             table.SetNumber(r, "self", self);
             table.SetNumber(r, "parent", parent);
             table.SetNumber(r, "date", first.u16le_unchecked(kDirDate));
@@ -73,9 +67,8 @@ void ScanDirectoryClusters(SectorReader& reader, const FatVolumeParams& params, 
             ++rows;
             observer.counter(Counter::FoldersFound, rows);
         }
-        observer.setDone(std::min(chunkStart, rangeEnd));
-    }
-    observer.setDone(rangeEnd);
+        return ScanStep::Continue;
+    });
 }
 
 namespace {

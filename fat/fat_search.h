@@ -12,10 +12,10 @@
 
 namespace quorlan {
 
-// Reads the data area from cluster 2 up to rangeEnd, 256 KiB at a time, and appends one row to
-// the FAT entry table for every cluster that begins with a "." entry naming the cluster itself
-// and a ".." entry. The first row is "QLN_Miscellaneous". A stop request ends the scan at the
-// next chunk; the rows written stay.
+// Reads the data area from cluster 2 up to rangeEnd (the sectors below it), 256 KiB at a time,
+// and appends one row to the FAT entry table for every cluster that begins before rangeEnd with
+// a "." entry naming the cluster itself and a ".." entry. The first row is "QLN_Miscellaneous".
+// A stop request ends the scan at the next chunk; the rows written stay.
 void ScanDirectoryClusters(SectorReader& reader, const FatVolumeParams& params, std::uint64_t rangeEnd,
                            RecordTable& entryTable, const RunContext& context);
 

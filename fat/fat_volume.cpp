@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "core/bytes.h"
+#include "core/sector_scan.h"
 #include "fat/fat_boot_sector.h"
 
 namespace quorlan {
@@ -113,17 +114,12 @@ std::optional<FatVolumeParams> InferFatParams(SectorReader& reader, std::uint64_
     bool haveAnchor = false;
     std::uint64_t s1 = 0;
     std::uint64_t c1 = 0;
-    constexpr std::uint32_t kChunk = 2048;  // 1 MiB per read
-    std::vector<std::byte> chunk(kChunk * kSectorSize);
-    for (std::uint64_t base = S; base < E; base += kChunk) {
-        if (context.stopRequested()) return std::nullopt;
-        const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kChunk, E - base));
-        std::fill(chunk.begin(), chunk.end(), std::byte{0});
-        (void)reader.ReadSectors(base, count, chunk);
-        for (std::uint32_t i = 0; i < count; ++i) {
-            const ByteView s(chunk.data() + static_cast<std::size_t>(i) * kSectorSize, kSectorSize);
+    const ScanOptions options{.chunkSectors = 2048, .progressOrigin = S};  // 1 MiB per read
+    const ScanSummary scan = ScanSectors(reader, S, E, options, context, [&](const ScanChunk& chunk) {
+        for (std::uint32_t i = 0; i < chunk.sectorCount; ++i) {
+            const ByteView s(chunk.bytes.data() + static_cast<std::size_t>(i) * kSectorSize, kSectorSize);
             if (!s.matches(0, ". ") || !s.matches(32, ".. ")) continue;
-            const std::uint64_t sector = base + i;
+            const std::uint64_t sector = chunk.firstSector + i;
             if (!haveAnchor) {
                 const std::uint64_t c = s.u16le_unchecked(26) | (std::uint64_t{s.u16le_unchecked(20)} << 16);
                 if (c >= 2 && c < 0xFFFFFFFFu) {
@@ -152,12 +148,13 @@ std::optional<FatVolumeParams> InferFatParams(SectorReader& reader, std::uint64_
             p.firstFAT = S + p.ReserveSectors;
             p.secondFAT = p.firstFAT + p.SPF;
             if (!fat32) p.RootStart = p.secondFAT + p.SPF;
-            context.observer.setDone(E - S);
-            return p;
+            return ScanStep::Stop;
         }
-        context.observer.setDone(base + count - S);
-    }
-    return std::nullopt;
+        return ScanStep::Continue;
+    });
+    if (scan.end != ScanEnd::VisitorStopped) return std::nullopt;  // no pair fits, or stopped
+    context.observer.setDone(E - S);
+    return p;
 }
 
 const ClusterChainReader::Block* ClusterChainReader::load(std::uint64_t fatSector) {

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "core/bytes.h"
+#include "core/sector_scan.h"
 #include "core/text.h"
 #include "fat/fat_search.h"
 #include "items/tables.h"
@@ -142,33 +143,23 @@ Error corrupt() { return Error{ErrorKind::Other, kMsgLogCorrupt}; }
 class RecordWindow {
 public:
     RecordWindow(SectorReader& reader, std::uint64_t recordSectors)
-        : m_reader(reader), m_recordSectors(recordSectors), m_bytes(kWindowSectors * kSectorSize) {}
+        : m_window(reader, kWindowSectors), m_recordSectors(recordSectors) {}
 
     // The record at sector with its update sequence applied, or empty when it is no FILE record.
     std::optional<std::vector<std::byte>> read(std::uint64_t sector) {
         if (m_recordSectors == 0 || m_recordSectors > 8) return std::nullopt;
-        const std::uint64_t end = m_reader.totalSectors();
-        if (sector >= end || end - sector < m_recordSectors) return std::nullopt;
-        if (sector < m_start || sector + m_recordSectors > m_start + m_count) {
-            m_start = sector;
-            m_count = std::min<std::uint64_t>(kWindowSectors, end - sector);
-            std::fill(m_bytes.begin(), m_bytes.end(), std::byte{0});
-            (void)m_reader.ReadSectors(m_start, static_cast<std::uint32_t>(m_count), m_bytes);
-        }
-        const auto first = m_bytes.begin() + static_cast<std::ptrdiff_t>((sector - m_start) * kSectorSize);
-        std::vector<std::byte> record(first, first + static_cast<std::ptrdiff_t>(m_recordSectors * kSectorSize));
+        const auto bytes = m_window.sectors(sector, static_cast<std::uint32_t>(m_recordSectors));
+        if (bytes.empty()) return std::nullopt;
+        std::vector<std::byte> record(bytes.begin(), bytes.end());
         if (!ByteView(record).matches(0, "FILE")) return std::nullopt;
         ApplyFixup(record);
         return record;
     }
 
 private:
-    static constexpr std::uint64_t kWindowSectors = 2048;
-    SectorReader& m_reader;
+    static constexpr std::uint32_t kWindowSectors = 2048;
+    SectorWindow m_window;
     std::uint64_t m_recordSectors;
-    std::vector<std::byte> m_bytes;
-    std::uint64_t m_start = 0;
-    std::uint64_t m_count = 0;  // sectors of the window read; 0 before the first read
 };
 
 }  // namespace

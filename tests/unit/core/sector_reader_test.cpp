@@ -101,6 +101,50 @@ TEST(SectorReader, TruncatedImageAndBadArgumentsLeaveTheBufferAlone) {
     EXPECT_EQ(reader.ReadSectors(0, 0, small), 0);
     EXPECT_EQ(reader.ReadSectors(~0ull, 1, small), 0) << "byte offset overflows 64 bits";
     EXPECT_EQ(slotByte(small, 0), 0xEE);
+    // The run's first byte has an offset in 64 bits, its second sector's does not: the sector
+    // by sector fallback must not wrap around to sector 0.
+    std::fill(buffer.begin(), buffer.end(), std::byte{0xEE});
+    EXPECT_EQ(reader.ReadSectors((1ull << 55) - 1, 2, buffer), 0);
+    EXPECT_EQ(slotByte(buffer, 1), 0xEE);
+}
+
+TEST(SectorReader, ZeroFilledReadGivesZerosForWhatItCouldNotRead) {
+    auto faulty = std::make_unique<FaultySectorSource>(std::make_unique<MemorySectorSource>(numberedSectors(16)),
+                                                       std::set<std::uint64_t>{3, 5});
+    FaultySectorSource* source = faulty.get();
+    SectorReader reader(std::move(faulty));
+
+    std::vector<std::byte> buffer(8 * kSectorSize, std::byte{0xEE});
+    EXPECT_EQ(reader.ReadSectorsZeroFilled(0, 8, buffer), 2u);
+    for (std::size_t i = 0; i < 8; ++i) EXPECT_EQ(slotByte(buffer, i), i == 3 || i == 5 ? 0 : i + 1) << "slot " << i;
+    EXPECT_EQ(reader.unreadableSectors(), 2u);
+    EXPECT_EQ(source->requests(), 1u + 8u);
+
+    std::fill(buffer.begin(), buffer.end(), std::byte{0xEE});
+    EXPECT_EQ(reader.ReadSectorsZeroFilled(6, 4, buffer), 0u) << "a clean run, in one request";
+    EXPECT_EQ(slotByte(buffer, 3), 10);
+    EXPECT_EQ(slotByte(buffer, 4), 0xEE) << "bytes beyond the run are not touched";
+    EXPECT_EQ(source->requests(), 1u + 8u + 1u);
+
+    // Past the end of the disk: the two sectors that are not there come as zeros.
+    std::fill(buffer.begin(), buffer.end(), std::byte{0xEE});
+    EXPECT_EQ(reader.ReadSectorsZeroFilled(14, 4, buffer), 2u);
+    EXPECT_EQ(slotByte(buffer, 1), 16);
+    EXPECT_EQ(slotByte(buffer, 2), 0);
+    EXPECT_EQ(slotByte(buffer, 3), 0);
+
+    // Arguments that allow no read: the part of the run the buffer holds is zeroed.
+    const std::uint64_t requests = source->requests();
+    std::vector<std::byte> small(2 * kSectorSize, std::byte{0xEE});
+    EXPECT_EQ(reader.ReadSectorsZeroFilled(0, 3, small), 3u) << "buffer shorter than the run";
+    EXPECT_EQ(slotByte(small, 0), 0);
+    EXPECT_EQ(slotByte(small, 1), 0);
+    std::fill(small.begin(), small.end(), std::byte{0xEE});
+    EXPECT_EQ(reader.ReadSectorsZeroFilled(~0ull, 1, small), 1u) << "byte offset overflows 64 bits";
+    EXPECT_EQ(slotByte(small, 0), 0);
+    EXPECT_EQ(slotByte(small, 1), 0xEE);
+    EXPECT_EQ(reader.ReadSectorsZeroFilled(0, 0, small), 0u);
+    EXPECT_EQ(source->requests(), requests);
 }
 
 TEST(CorruptTableNotice, FiresOnlyOnTheDiskPageAndOncePerChosenDisk) {

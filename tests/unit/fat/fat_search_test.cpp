@@ -87,6 +87,21 @@ TEST(ScanDirectoryClusters, RecordsFoldersThatNameThemselves) {
     EXPECT_EQ(table.GetCell(3, "attr"), "16");
 }
 
+TEST(ScanDirectoryClusters, CoversTheRangeAndNoSectorBeyondIt) {
+    // The range ends at sector 3000, inside the scan's second chunk (sectors 2592 to 3103):
+    // folder 921 begins in the last sector of the range, folder 1000 (sector 3078) beyond it.
+    Volume v(80000);
+    v.fat.directory(921, 0).directory(1000, 0);
+    ASSERT_EQ(v.fat.sectorOf(921), 2999u);
+    SectorReader reader(v.disk.source());
+    RecordTable table = MakeFatEntryTable();
+    NullObserver quiet;
+    ScanDirectoryClusters(reader, v.fat.p, 3000, table, RunContext{quiet, {}});
+    std::vector<std::string> selves;
+    for (int r = 1; r < table.RowCount(); ++r) selves.emplace_back(table.GetCell(r, "self"));
+    EXPECT_EQ(selves, (std::vector<std::string>{"3", "4", "5", "600", "700", "701", "921"}));
+}
+
 TEST(FatStandardSearch, BuildsTheTreeNamesFoldersAndKeepsLostOnes) {
     Volume v;
     SectorReader reader(v.disk.source());
