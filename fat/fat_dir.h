@@ -37,6 +37,12 @@ inline constexpr std::uint8_t kLastLongNameEntry = 0x40;
 // The first cluster of an entry: FAT32 joins the high word at 20 and the low word at 26.
 [[nodiscard]] std::uint32_t EntryCluster(ByteView entry, bool fat32);
 
+// True when the sector is the first of a directory: its "." entry at 0 and its ".." entry at 32,
+// each name followed by a blank.
+[[nodiscard]] inline bool IsDirectoryStart(ByteView sector) {
+    return sector.matches(kDirName, ". ") && sector.matches(kDotDotEntry + kDirName, ".. ");
+}
+
 [[nodiscard]] inline bool IsDeleted(ByteView entry) { return entry.u8(0) == kDeletedMark; }
 [[nodiscard]] inline bool IsDotEntry(ByteView entry) { return entry.u8(0) == '.' && entry.u8(3) == ' '; }
 [[nodiscard]] inline bool IsLongNameEntry(ByteView entry) { return entry.u8(kDirAttr) == kAttrLongName; }

@@ -44,13 +44,9 @@ void ScanDirectoryClusters(SectorReader& reader, const FatVolumeParams& params, 
         std::uint64_t cluster = 2 + (chunk.firstSector - dataStart) / spc;
         for (std::uint64_t offset = 0; offset < chunk.sectorCount; offset += spc, ++cluster) {
             const ByteView first(chunk.bytes.data() + offset * kSectorSize, kSectorSize);
-            if (!first.matches(0, ". ") || !first.matches(32, ".. ")) continue;
-            std::uint64_t self = first.u16le_unchecked(kDirClusterLow);
-            std::uint64_t parent = first.u16le_unchecked(32 + kDirClusterLow);
-            if (fat32) {
-                self |= std::uint64_t{first.u16le_unchecked(kDirClusterHigh)} << 16;
-                parent |= std::uint64_t{first.u16le_unchecked(32 + kDirClusterHigh)} << 16;
-            }
+            if (!IsDirectoryStart(first)) continue;
+            const std::uint64_t self = EntryCluster(first, fat32);
+            std::uint64_t parent = EntryCluster(first.sub(kDotDotEntry, kDirEntrySize), fat32);
             if (self != cluster) continue;  // a copy of a directory, not the directory itself
             // Some writers name the FAT32 root's cluster in ".." instead of 0: still the root.
             if (fat32 && parent == params.RootStart) parent = 0;

@@ -6,6 +6,7 @@
 #include "core/bytes.h"
 #include "core/sector_scan.h"
 #include "fat/fat_boot_sector.h"
+#include "fat/fat_dir.h"
 
 namespace quorlan {
 
@@ -118,10 +119,11 @@ std::optional<FatVolumeParams> InferFatParams(SectorReader& reader, std::uint64_
     const ScanSummary scan = ScanSectors(reader, S, E, options, context, [&](const ScanChunk& chunk) {
         for (std::uint32_t i = 0; i < chunk.sectorCount; ++i) {
             const ByteView s(chunk.bytes.data() + static_cast<std::size_t>(i) * kSectorSize, kSectorSize);
-            if (!s.matches(0, ". ") || !s.matches(32, ".. ")) continue;
+            if (!IsDirectoryStart(s)) continue;
             const std::uint64_t sector = chunk.firstSector + i;
             if (!haveAnchor) {
-                const std::uint64_t c = s.u16le_unchecked(26) | (std::uint64_t{s.u16le_unchecked(20)} << 16);
+                // The first folder's "." cluster is read with both words, also on FAT16.
+                const std::uint64_t c = EntryCluster(s, true);
                 if (c >= 2 && c < 0xFFFFFFFFu) {
                     haveAnchor = true;
                     s1 = sector;
@@ -129,8 +131,7 @@ std::optional<FatVolumeParams> InferFatParams(SectorReader& reader, std::uint64_
                 }
                 continue;
             }
-            const std::uint64_t c2 =
-                fat32 ? (s.u16le_unchecked(26) | (std::uint64_t{s.u16le_unchecked(20)} << 16)) : s.u16le_unchecked(26);
+            const std::uint64_t c2 = EntryCluster(s, fat32);
             const std::uint64_t s2 = sector;
             if (c2 == 0xFFFFFFFFu || c2 <= c1) continue;  // a later folder must lie at a higher cluster
             if ((s2 - s1) % (c2 - c1) != 0) continue;

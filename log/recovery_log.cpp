@@ -151,8 +151,7 @@ public:
         const auto bytes = m_window.sectors(sector, static_cast<std::uint32_t>(m_recordSectors));
         if (bytes.empty()) return std::nullopt;
         std::vector<std::byte> record(bytes.begin(), bytes.end());
-        if (!ByteView(record).matches(0, "FILE")) return std::nullopt;
-        ApplyFixup(record);
+        if (!RepairFileRecord(record)) return std::nullopt;
         return record;
     }
 
