@@ -35,6 +35,22 @@ TEST(SectorReader, ReadsARunInOneRequest) {
     EXPECT_EQ(reader.totalSectors(), 16u);
 }
 
+TEST(CountingSectorSource, CountsWhatTheInnerSourceDelivers) {
+    auto counting = std::make_unique<CountingSectorSource>(std::make_unique<MemorySectorSource>(numberedSectors(16)));
+    CountingSectorSource& counts = *counting;
+    SectorReader reader(std::move(counting));
+    std::vector<std::byte> buffer(4 * kSectorSize);
+    EXPECT_EQ(reader.ReadSectors(2, 4, buffer), 1);
+    EXPECT_EQ(reader.ReadSectors(15, 1, buffer), 1);
+    EXPECT_EQ(counts.bytesRead(), 5 * kSectorSize);
+    EXPECT_EQ(counts.requests(), 2u);
+    // A run past the end is read short: only the bytes delivered count, then the fallback asks
+    // for each sector alone.
+    EXPECT_EQ(reader.ReadSectors(14, 4, buffer), 0);
+    EXPECT_EQ(counts.bytesRead(), (5 + 2 + 2) * kSectorSize);
+    EXPECT_EQ(counts.requests(), 2u + 1 + 4);
+}
+
 TEST(SectorReader, FallbackFillsReadableSectorsAndKeepsUnreadableSlots) {
     CorruptTableNotice notice;
     int raised = 0;
