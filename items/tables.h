@@ -29,21 +29,36 @@ inline constexpr const char* kMiscFolderName = "QLN_Miscellaneous";
 [[nodiscard]] std::vector<ColumnSpec> FileListColumns();     // "Name" ... "Debug Info 3"
 
 // Every table a search fills or reads, owned by the session of a front end.
+//
+// One pass of an Advance Search can look for FAT and NTFS structures at once. Their findings are
+// kept in tables of their own, because the two file systems give the same column names other
+// meanings (an NTFS boot sector's row holds its sectors per cluster under "SPF" and its MFT
+// cluster under "Reserve Sectors"; the NTFS analysis uses a DirectoryTable as its work list):
+//   FAT:  fileSystemTableFound (boot sectors), directoryTable (directory clusters);
+//   NTFS: ntfsFileSystemTableFound (boot sectors), mftEntryTable (FILE records), mftRefTable
+//         (INDX buffers), ntfsDirectoryTable and dedupeDirectoryTable (the analysis's folders).
+// The file systems that the analyses identify, FAT and NTFS alike, go into the one list
+// fileSystemTableIdentified: row n - 1 is file system n, its "PartType" says which it is, and
+// the "File System" cells of either directory table hold these numbers.
 struct RecordTables {
     RecordTable fatEntryTable = MakeFatEntryTable();
     RecordTable ntfsEntryTable = MakeNtfsEntryTable();
-    RecordTable directoryTable = MakeDirectoryTable();
+    RecordTable directoryTable = MakeDirectoryTable();  // FAT directory clusters found by a scan
     RecordTable dedupeDirectoryTable = MakeDedupeDirectoryTable();
-    RecordTable fileSystemTableFound = MakeFileSystemTable();       // boot sectors found
+    RecordTable fileSystemTableFound = MakeFileSystemTable();       // FAT boot sectors found
     RecordTable fileSystemTableIdentified = MakeFileSystemTable();  // file systems identified
     RecordTable mftRefTable = MakeMftRefTable();
     RecordTable mftEntryTable = MakeMftEntryTable();
     RecordTable propertyList{"PropertyList", DetailsColumns()};
     RecordTable fileTypesList = MakeFileTypesList();
     RecordTable filesRecoveredList = MakeFilesRecoveredList();
+    RecordTable ntfsFileSystemTableFound = MakeFileSystemTable();  // NTFS boot sectors found
+    RecordTable ntfsDirectoryTable = MakeDirectoryTable();         // the NTFS analysis's folders
 
     // Empties the tables that a search fills, as partition validation does before a search.
     void ClearSearchTables();
+    // Empties everything an Advance Search scan and analysis fill, before a new scan.
+    void ClearAdvanceTables();
 };
 
 }  // namespace quorlan

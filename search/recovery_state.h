@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
+#include "fat/fat_advance.h"
 #include "items/result_tree.h"
 #include "items/tables.h"
 #include "items/volume.h"
@@ -27,6 +29,19 @@ struct SearchSetup {
     FatVolumeParams validation;
 };
 
+// What the scan and analysis of an Advance Search left besides its tables, for building the
+// entries of one file system after another without scanning again.
+struct AdvanceScanState {
+    bool scanned = false;                // a scan ran (and its analysis)
+    std::optional<FileSystemType> type;  // what it looked for; empty: every file system
+    std::uint64_t rangeStart = 0;        // the search range, start <= sector < end
+    std::uint64_t rangeEnd = 0;
+    std::uint64_t scannedTo = 0;         // the first sector the scan did not reach (rangeEnd unless stopped)
+    int fatAnalysisStage = 0;            // how far the FAT analysis came: 1 after phase 1, 2 after phase 2
+    std::vector<FatStartSector> fatStarts;  // sectors that begin a FAT copy, in disk order
+    std::size_t selected = 0;            // the file system whose entries were built (1-based), 0 for none
+};
+
 // Everything a search fills and the result pages read: one per session.
 struct RecoveryState {
     RecordTables tables;
@@ -34,6 +49,7 @@ struct RecoveryState {
     FatVolumeParams params;  // the working parameters of the volume shown
     RunList mftRuns;         // the $MFT's runs, after an NTFS Standard Search or a loaded log
     SearchSetup setup;
+    AdvanceScanState advance;
 
     // Rows of the NTFS entry table by parent number, for listing folders.
     [[nodiscard]] const std::vector<int>& NtfsFilesOf(std::uint32_t parent);
