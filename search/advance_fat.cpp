@@ -5,6 +5,7 @@
 #include "fat/fat_advance.h"
 #include "search/advance_engine.h"
 #include "search/advance_search.h"
+#include "search/search_driver.h"
 
 namespace quorlan {
 
@@ -18,7 +19,15 @@ public:
         return {m_detector.get()};
     }
 
-    void Analyze(const AdvanceSearchRequest&, RecoveryState&, SectorReader&, SearchObserver&) override {}
+    void Analyze(const AdvanceSearchRequest& request, RecoveryState& state, SectorReader&,
+                 SearchObserver& observer) override {
+        std::optional<FileSystemType> chosen;
+        if (request.type && IsFatType(*request.type)) chosen = request.type;
+        const FatAnalysisResult analysis =
+            AnalyzeFatScan(state.tables.fileSystemTableFound, state.tables.directoryTable, state.advance.fatStarts,
+                           chosen, state.tables.fileSystemTableIdentified, observer);
+        state.advance.fatAnalysisStage = analysis.stage;
+    }
 
     void CountFolders(const RecoveryState& state, std::vector<std::uint64_t>& folders) const override {
         const RecordTable& dirs = state.tables.directoryTable;
@@ -29,7 +38,14 @@ public:
         }
     }
 
-    void BuildEntries(std::size_t, RecoveryState&, SectorReader&, SearchObserver&) override {}
+    void BuildEntries(std::size_t number, RecoveryState& state, SectorReader& reader,
+                      SearchObserver& observer) override {
+        const FatScanCoverage scan{state.advance.fatStarts, state.advance.rangeStart, state.advance.scannedTo};
+        state.params = BuildFatAdvanceEntries(number, state.tables.fileSystemTableIdentified,
+                                              state.tables.directoryTable, scan, reader, state.tables.fatEntryTable,
+                                              observer);
+        RelinkAndBuildTree(state, reader, observer, TreeVariant::ChosenFileSystem);
+    }
 
 private:
     std::unique_ptr<FatScanDetector> m_detector;

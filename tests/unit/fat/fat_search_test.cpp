@@ -10,12 +10,14 @@
 #include "search/folder_listing.h"
 #include "tests/support/disk_builder.h"
 #include "tests/support/fat_builder.h"
+#include "tests/support/result_listing.h"
 
 namespace quorlan {
 namespace {
 
 using test::DiskBuilder;
 using test::FatBuilder;
+using test::everything;
 
 constexpr std::uint8_t kDir = 0x10;
 constexpr std::uint8_t kFile = 0x20;
@@ -45,28 +47,6 @@ struct Volume {
         fat.directory(600, 599).directory(700, 701).directory(701, 700).directory(800, 0, 3);
     }
 };
-
-// Lists every folder as the results page does and returns the folder paths and file paths.
-std::pair<std::set<std::string>, std::set<std::string>> everything(RecoveryState& state, SectorReader& reader) {
-    std::set<std::string> folders;
-    std::set<std::string> files;
-    std::vector<TreeItem*> pending{state.model.tree.root()};
-    while (!pending.empty()) {
-        TreeItem* item = pending.back();
-        pending.pop_back();
-        for (const ListedRow& row : ListFolder(state, reader, item, FolderListing::Select)) {
-            if (!row.isFolder) {
-                const std::string folder = ResultTree::GetItemPath(item, "/");
-                files.insert((folder.empty() ? "" : folder + "/") + row.name + (row.deleted ? " (deleted)" : ""));
-            }
-        }
-        for (auto& child : item->children) pending.push_back(child.get());
-    }
-    for (const FolderNode& n : state.model.nodes) {
-        folders.insert(ResultTree::GetItemPath(n.item, "/") + (n.deleted ? " (deleted)" : ""));
-    }
-    return {folders, files};
-}
 
 TEST(ScanDirectoryClusters, RecordsFoldersThatNameThemselves) {
     Volume v(80000);
