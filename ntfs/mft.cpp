@@ -229,12 +229,16 @@ MftWalkCounts WalkMft(SectorReader& reader, const NtfsVolumeParams& p, const Run
     return counts;
 }
 
-bool AddMftEntryRow(SectorReader& reader, std::uint64_t sector, RecordTable& table) {
-    // The scan knows file records of 1024 bytes.
-    const auto bytes = ReadFileRecord(reader, sector, 2);
-    if (!bytes) return false;
-    const ByteView record(*bytes);
+std::size_t ScannedRecordBytes(ByteView firstSector) {
+    if (!firstSector.matches(kRecordMagic, "FILE")) return 0;
+    const std::uint32_t size = firstSector.u32le(kRecordAllocatedSize).value_or(0);
+    return size == 1024 || size == 2048 || size == 4096 ? size : 0;
+}
+
+bool AddMftEntryRow(ByteView record, std::uint64_t sector, RecordTable& table) {
+    if ((record.u64le(kRecordBaseReference).value_or(0) & kRecordNumberMask) != 0) return false;
     const FileNameInfo name = FindAnyFileName(record).value_or(FileNameInfo{});
+    const std::optional<std::uint64_t> number = RecordNumber(record);
     const int r = table.AppendRow(name.name);
     table.SetNumber(r, "Sector", sector);
     table.SetNumber(r, "parentMFT", name.parent);
@@ -244,37 +248,75 @@ bool AddMftEntryRow(SectorReader& reader, std::uint64_t sector, RecordTable& tab
     const std::uint8_t flags = record.u8(kRecordFlags).value_or(1);
     if (flags == 3 || flags == 2) {
         table.SetCell(r, "type", "FOLDER");
-        table.SetNumber(r, "selfMFT", record.u32le(kRecordSelfNumber).value_or(0));
+        table.SetNumber(r, "selfMFT", number.value_or(0));
         table.SetNumber(r, "First Run", FirstIndexCluster(record));
         if (flags == 2) table.SetCell(r, "Deleted", "1");
     } else {
         table.SetCell(r, "type", "File");
-        table.SetCell(r, "selfMFT", SystemFileNumber(name.name));
+        if (number) {
+            table.SetNumber(r, "selfMFT", *number);
+        } else {
+            table.SetCell(r, "selfMFT", SystemFileNumber(name.name));
+        }
         table.SetCell(r, "First Run", "0");
         if (flags == 0) table.SetCell(r, "Deleted", "1");
     }
     return true;
 }
 
-bool AddMftRefRow(SectorReader& reader, std::uint64_t sector, ByteView firstSector, RecordTable& table) {
+std::size_t IndexBufferBytes(ByteView firstSector) {
     const auto allocated = firstSector.u32le(kIndxAllocatedSize);
-    if (!allocated) return false;
+    if (!firstSector.matches(kIndxMagic, "INDX") || !allocated) return 0;
     const std::uint64_t size = std::uint64_t{*allocated} + kIndxNodeHeader;
-    if (size > kIndxMaxBytes || size < kSectorSize) return false;
-    std::vector<std::byte> buffer(size / kSectorSize * kSectorSize);
-    (void)reader.ReadSectors(sector, static_cast<std::uint32_t>(size / kSectorSize), buffer);
-    ApplyFixup(buffer);
-    const ByteView index(buffer);
-    const std::uint32_t vcn = index.u32le(kIndxVcn).value_or(0);
-    const std::uint64_t firstEntry = std::uint64_t{index.u32le(kIndxEntriesOffset).value_or(0)} + kIndxNodeHeader;
-    // The folder the buffer belongs to: the parent named by its first entry's key.
-    const auto owner = index.u32le(firstEntry + kIndexEntryKey + kFileNameParent);
-    if (!owner || *owner <= 4 || *owner == 0xFFFFFFFFu) return false;
+    if (size > kIndxMaxBytes || size < kSectorSize || size % kSectorSize != 0) return 0;
+    return static_cast<std::size_t>(size);
+}
+
+bool ForEachIndexEntry(ByteView buffer, const std::function<void(std::uint64_t, ByteView)>& visit) {
+    const auto first = buffer.u32le(kIndxEntriesOffset);
+    const auto inUse = buffer.u32le(kIndxEntriesSize);
+    if (!first || !inUse) return false;
+    const std::uint64_t end = std::uint64_t{kIndxNodeHeader} + *inUse;
+    if (end > buffer.size()) return false;
+    constexpr std::uint64_t kEntryHeader = kIndexEntryKey;
+    // Every entry is at least its header long, so the walk ends within size / 16 steps.
+    for (std::uint64_t at = std::uint64_t{kIndxNodeHeader} + *first; at + kEntryHeader <= end;) {
+        // The entry's header lies inside the entries in use: the reads below are in bounds.
+        const std::uint16_t length = buffer.u16le_unchecked(at + kIndexEntryLength);
+        const std::uint16_t keyLength = buffer.u16le_unchecked(at + kIndexEntryKeyLength);
+        const std::uint16_t flags = buffer.u16le_unchecked(at + kIndexEntryFlags);
+        if (length < kEntryHeader || at + length > end || kEntryHeader + keyLength > length) return false;
+        if ((flags & 0x02) != 0) {
+            visit(0, buffer.sub(at + kIndexEntryKey, keyLength));
+            return true;
+        }
+        visit(buffer.u64le(at + kIndexEntryReference).value_or(0) & kRecordNumberMask,
+              buffer.sub(at + kIndexEntryKey, keyLength));
+        at += length;
+    }
+    return false;
+}
+
+bool IsFileNameKey(ByteView key) {
+    const auto length = key.u8(kFileNameLength);
+    return length && key.contains(kFileNameChars, std::uint64_t{*length} * 2);
+}
+
+IndexBufferRow AddMftRefRow(ByteView buffer, std::uint64_t sector, RecordTable& table) {
+    std::optional<std::uint64_t> owner;
+    bool firstEntry = true;
+    const bool fits = ForEachIndexEntry(buffer, [&](std::uint64_t, ByteView key) {
+        // The folder the buffer belongs to: the parent named by its first entry's key.
+        if (firstEntry && IsFileNameKey(key)) owner = key.u64le(kFileNameParent).value_or(0) & kRecordNumberMask;
+        firstEntry = false;
+    });
+    if (!fits) return IndexBufferRow::Damaged;
+    if (!owner || *owner <= 4 || *owner == 0xFFFFFFFFu) return IndexBufferRow::NoFolder;
     const int r = table.AppendRow(std::to_string(sector));
     table.SetNumber(r, "mftReference", *owner);
-    table.SetNumber(r, "vcn", vcn);
+    table.SetNumber(r, "vcn", buffer.u64le(kIndxVcn).value_or(0));
     table.SetCell(r, "fsNumber", "4294967295");
-    return true;
+    return IndexBufferRow::Added;
 }
 
 }  // namespace quorlan

@@ -60,9 +60,8 @@ FileLayout NtfsFileLayout(SectorReader& reader, const NtfsVolumeParams& volume, 
     const auto base = ReadFileRecord(reader, recordSector, recordSectors);
     if (!base) return failed("the file's record (sector " + std::to_string(recordSector) + ") cannot be read");
     const ByteView record(*base);
-    // Records whose update sequence array begins at 0x30 or later (NTFS 3.1) hold their own
-    // number.
-    if (record.u16le(kUpdateSequenceOffset).value_or(0) >= 0x30) {
+    // Records of NTFS 3.1 hold their own number.
+    if (record.u16le(kUpdateSequenceOffset).value_or(0) >= kNumberedRecordArrayOffset) {
         const std::uint32_t number = record.u32le(kRecordSelfNumber).value_or(0);
         if (number != self) return failed("the file's record now holds record " + std::to_string(number));
     }
