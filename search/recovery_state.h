@@ -11,6 +11,7 @@
 #include "items/result_tree.h"
 #include "items/tables.h"
 #include "items/volume.h"
+#include "ntfs/ntfs_advance.h"
 #include "ntfs/ntfs_record.h"
 
 namespace quorlan {
@@ -39,6 +40,7 @@ struct AdvanceScanState {
     std::uint64_t scannedTo = 0;         // the first sector the scan did not reach (rangeEnd unless stopped)
     int fatAnalysisStage = 0;            // how far the FAT analysis came: 1 after phase 1, 2 after phase 2
     std::vector<FatStartSector> fatStarts;  // sectors that begin a FAT copy, in disk order
+    NtfsScanFindings ntfs;               // what the NTFS detector and analysis learnt besides the tables
     std::size_t selected = 0;            // the file system whose entries were built (1-based), 0 for none
 };
 
@@ -53,6 +55,9 @@ struct RecoveryState {
 
     // Rows of the NTFS entry table by parent number, for listing folders.
     [[nodiscard]] const std::vector<int>& NtfsFilesOf(std::uint32_t parent);
+    // The NTFS entry table was filled again: the rows by parent are looked up afresh (a table of
+    // another search may hold as many rows).
+    void NtfsFilesChanged() { m_ntfsIndexedRows = -1; }
 
 private:
     std::unordered_map<std::uint32_t, std::vector<int>> m_ntfsFilesByParent;

@@ -43,6 +43,7 @@ SearchResult RunSearch(const SearchRequest& request, SectorReader& reader, Recov
     SearchResult result;
     state.tables.fatEntryTable.DeleteAllRows();
     state.tables.ntfsEntryTable.DeleteAllRows();
+    state.NtfsFilesChanged();
     state.model.Clear();
     state.setup = SearchSetup{};
     state.setup.selectedDisk = request.disk;
