@@ -2,11 +2,14 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "items/save_files.h"
+#include "items/volume.h"
 
 namespace quorlan::cli {
 
@@ -28,6 +31,11 @@ struct Options {
     std::string to;
     bool all = false;
     std::optional<CollisionAnswer> collision;
+    // Advance Search: --advance, and what it looks for and where.
+    bool advance = false;
+    std::optional<FileSystemType> type;                              // --type
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> range;   // --range START-END
+    std::optional<std::size_t> fileSystem;                           // --fs N, 1-based
 };
 
 // Parses the options after the command word (argv[2] on); unknown options are usage errors.

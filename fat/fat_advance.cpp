@@ -237,6 +237,16 @@ std::optional<FatCopies> FindFatCopies(std::span<const FatStartSector> starts, s
     return std::nullopt;
 }
 
+namespace {
+
+bool isFatStart(std::span<const FatStartSector> starts, std::uint64_t sector) {
+    const auto it = std::lower_bound(starts.begin(), starts.end(), sector,
+                                     [](const FatStartSector& f, std::uint64_t x) { return f.sector < x; });
+    return it != starts.end() && it->sector == sector;
+}
+
+}  // namespace
+
 FatAnalysisResult AnalyzeFatScan(const RecordTable& boot, RecordTable& directories,
                                  std::span<const FatStartSector> fatStarts, std::optional<FileSystemType> chosenType,
                                  RecordTable& fileSystems, SearchObserver& observer) {
@@ -268,16 +278,23 @@ FatAnalysisResult AnalyzeFatScan(const RecordTable& boot, RecordTable& directori
         const std::uint64_t c0 = boot.GetU64(b, "Cluster0Start");
         const std::uint64_t last = boot.GetU64(b, "TotalSectors");
         bool added = false;
+        const auto add = [&] {
+            added = true;
+            ++number;
+            ++result.fileSystems;
+            const int r = fileSystems.AppendRow(boot.GetCell(b, 0));
+            for (int c = 1; c < boot.ColumnCount(); ++c) fileSystems.SetCell(r, c, boot.GetCell(b, c));
+        };
         for (const std::uint32_t row : groups.rows(spc, c0)) {
             if (dirs[row].fs != 0 || dirs[row].sector > last) continue;
-            if (!added) {
-                added = true;
-                ++number;
-                ++result.fileSystems;
-                const int r = fileSystems.AppendRow(boot.GetCell(b, 0));
-                for (int c = 1; c < boot.ColumnCount(); ++c) fileSystems.SetCell(r, c, boot.GetCell(b, c));
-            }
+            if (!added) add();
             assign(row, number);
+        }
+        // A volume that holds no folder (its files all in the root) is still one when both its
+        // FATs begin where its boot sector puts them.
+        if (!added && isFatStart(fatStarts, boot.GetU64(b, "firstFAT")) &&
+            isFatStart(fatStarts, boot.GetU64(b, "secondFAT"))) {
+            add();
         }
     }
     result.stage = 1;

@@ -76,8 +76,9 @@ struct FatAnalysisResult {
 
 // Stage 2 of the FAT Advance Search over the rows of a pass. Phase 1: every boot-sector row (of a
 // valid cluster size) whose volume holds a directory at its place (the sector of its "." cluster
-// x SPC + Cluster0Start, between Cluster0Start and TotalSectors) is a file system: its row is
-// copied into fileSystems and those directories are assigned to it. Phase 2: the directories
+// x SPC + Cluster0Start, between Cluster0Start and TotalSectors), or whose two FATs begin where it
+// says (among fatStarts), is a file system: its row is copied into fileSystems and those
+// directories are assigned to it. Phase 2: the directories
 // left are paired: a directory and the first later one that lies in the same volume of some
 // cluster size (1 to 128 sectors; the later one at a higher cluster, below both directories'
 // sectors) give a file system without a boot sector ("Sector" 0, "SPC", "Cluster0Start"), which

@@ -12,6 +12,16 @@ namespace quorlan {
 // was not found.
 inline constexpr std::uint32_t kOrphanNumber = 0x0FFFFFFF;  // 268435455
 inline constexpr const char* kMiscFolderName = "QLN_Miscellaneous";
+// A folder whose own directory cluster is gone but whose entry survives in its parent's
+// directory is shown again at its place (RebuildLostParents) under the number base + its
+// cluster: above every FAT cluster number (28 bits), so that nothing reads a directory for it.
+inline constexpr std::uint32_t kRebuiltFolderBase = 0x10000000;
+
+// Whether a FAT folder's number names a directory on the disk: not "QLN_Miscellaneous", not a
+// rebuilt folder.
+[[nodiscard]] constexpr bool FolderHasDirectory(std::uint32_t self) {
+    return self != kOrphanNumber && self < kRebuiltFolderBase;
+}
 
 [[nodiscard]] RecordTable MakeFatEntryTable();
 [[nodiscard]] RecordTable MakeNtfsEntryTable();

@@ -13,6 +13,7 @@ void RelinkAndBuildTree(RecoveryState& state, SectorReader& reader, SearchObserv
     RecordTable& table = state.tables.fatEntryTable;
     const bool ntfs = state.params.isNtfs();
     observer.status("Searching Lost Directories. Please Wait...");
+    if (!ntfs) (void)RebuildLostParents(reader, state.params, table);
     table.SortByColumn(table.RequireColumn("self"), true);
     observer.beginPhase("Completed ", 100);
     std::uint64_t shown = 0;

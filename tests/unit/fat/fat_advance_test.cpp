@@ -159,6 +159,22 @@ TEST(AnalyzeFatScan, BootSectorsClaimTheDirectoriesAtTheirPlaces) {
     EXPECT_EQ(column(tables.fileSystemTableIdentified, "Sector"), (Strings{"64", "10000"}));
     EXPECT_EQ(column(tables.fileSystemTableIdentified, "TotalSectors"), (Strings{"500064", "18000"}));
     EXPECT_EQ(fileSystemsOf(tables.directoryTable), (Strings{"1", "-1", "2", "-1", "-1"}));
+
+    // A volume without folders counts when both its FATs begin where its boot sector says.
+    const int empty = boot.AppendRow("50000");
+    for (const auto& [name, value] : {std::pair{"SPC", "1"}, {"Cluster0Start", "50100"}, {"TotalSectors", "60000"},
+                                      {"firstFAT", "50001"}, {"secondFAT", "50050"}, {"PartType", "FAT16"}}) {
+        boot.SetCell(empty, name, value);
+    }
+    const int backup = boot.AppendRow(boot.GetCell(empty, 0));  // the same, 6 sectors on: no FATs there
+    for (int c = 1; c < boot.ColumnCount(); ++c) boot.SetCell(backup, c, boot.GetCell(empty, c));
+    boot.SetCell(backup, "firstFAT", "50007");
+    const std::vector<FatStartSector> starts{{96, 0x0F}, {50001, 0xFF}, {50050, 0xFF}};
+    RecordTables again;
+    again.directoryTable = directoryRows({{232, 3}});
+    (void)AnalyzeFatScan(boot, again.directoryTable, starts, FileSystemType::Fat32, again.fileSystemTableIdentified,
+                         quiet);
+    EXPECT_EQ(column(again.fileSystemTableIdentified, "Sector"), (Strings{"64", "50000"}));
 }
 
 // Pairs of directories without boot sectors; every directory is {sector, cluster}.

@@ -104,6 +104,58 @@ TEST(FatStandardSearch, BuildsTheTreeNamesFoldersAndKeepsLostOnes) {
     EXPECT_EQ(files, (std::set<std::string>{"README.TXT", "My Photos/IMG.JPG"}));
 }
 
+TEST(FatStandardSearch, ALiveEntryNamesAFolderBeforeADeletedOneForTheSameCluster) {
+    // A folder deleted and a new one made in its place: both entries name the same cluster.
+    Volume v;
+    const std::uint64_t root = v.fat.sectorOf(2);
+    const std::uint64_t photos = v.fat.sectorOf(3);
+    v.fat.rawEntry(root, 4, "\xE5HOTOS     ", kDir, 3, 0);         // after the live "My Photos"
+    v.fat.rawEntry(photos, 3, "\xE5OLDLATR   ", kDir, 1200, 0);   // before the live "LATER"
+    v.fat.rawEntry(photos, 5, "LATER      ", kDir, 1200, 0);
+    v.fat.rawEntry(photos, 6, "\xE5" "BC        ", kFile, 5, 0);  // a deleted file that had 2024's cluster
+    SectorReader reader(v.disk.source());
+    RecoveryState state;
+    NullObserver quiet;
+    (void)RunSearch({FileSystemType::Fat32, 0, 8000, ReadFatBootSector(reader, 0, FileSystemType::Fat32), {}}, reader,
+                    state, RunContext{quiet, {}});
+    const auto [folders, files] = everything(state, reader);
+    EXPECT_TRUE(folders.contains("My Photos")) << ::testing::PrintToString(folders);
+    EXPECT_TRUE(folders.contains("My Photos/LATER"));
+    EXPECT_TRUE(folders.contains("My Photos/2024"));
+    EXPECT_TRUE(folders.contains("_OCS (deleted)")) << "a folder named only by a deleted entry stays deleted";
+    EXPECT_EQ(folders.size(), 8u);
+}
+
+TEST(FatStandardSearch, AFolderWhoseParentClusterIsGoneStaysUnderItsParentsSurvivingEntry) {
+    Volume v;
+    // Folder 600's parent, cluster 599, is not a directory any more (a file's data is there), but
+    // "My Photos" still holds its entry GONE. Folder 650's parent 649 has only a deleted entry left.
+    v.fat.rawEntry(v.fat.sectorOf(3), 5, "GONE       ", kDir, 599, 0);
+    v.fat.rawEntry(v.fat.sectorOf(599), 0, "JUNK    TXT", kFile, 40, 10);
+    v.fat.directory(650, 649);
+    v.fat.fat(650, kEnd);
+    v.fat.rawEntry(v.fat.sectorOf(2), 4, "\xE5LD        ", kDir, 649, 0);
+    SectorReader reader(v.disk.source());
+    RecoveryState state;
+    NullObserver quiet;
+    (void)RunSearch({FileSystemType::Fat32, 0, 8000, ReadFatBootSector(reader, 0, FileSystemType::Fat32), {}}, reader,
+                    state, RunContext{quiet, {}});
+    const auto [folders, files] = everything(state, reader);
+    const std::set<std::string> expectedFolders{"My Photos",
+                                                "My Photos/2024",
+                                                "My Photos/LATER",
+                                                "My Photos/GONE",
+                                                "My Photos/GONE/Dir4",
+                                                "_LD (deleted)",
+                                                "_LD/Dir5 (deleted)",
+                                                "_OCS (deleted)",
+                                                "QLN_Miscellaneous",
+                                                "QLN_Miscellaneous/Dir7",
+                                                "QLN_Miscellaneous/Dir7/Dir6"};
+    EXPECT_EQ(folders, expectedFolders);
+    EXPECT_EQ(files, (std::set<std::string>{"README.TXT", "My Photos/IMG.JPG"})) << "GONE's cluster is not read";
+}
+
 TEST(FatStandardSearch, ExpansionNamesSubFoldersOncePerNode) {
     Volume v;
     SectorReader reader(v.disk.source());
