@@ -309,30 +309,43 @@ TEST(Cli, ScanListsTheFileSystemsOfADiskWithoutPartitionTable) {
 // An Advance Search stored in a recovery log: mode 2, the same tree when loaded, the same bytes
 // when saved from it.
 TEST(Cli, AnAdvanceSearchLogShowsAndSavesTheSameAgain) {
-    test::TempDir dir;
-    const std::string image = shellQuote(fixture("fat-two-volumes.img"));
-    const auto searched =
-        cli("search " + image + " --advance --fs 2 --files --json --save-log " + quoted(dir / "two.qlg"));
-    ASSERT_EQ(searched.exitCode, 0) << searched.err;
-    EXPECT_NE(searched.out.find(R"({"path":"volume.txt","size":17,)"), std::string::npos) << searched.out;
-    const std::string log = test::readText(dir / "two.qlg");
-    const std::size_t identity = 13 + 4 + std::string("fat-two-volumes.img").size();
-    ASSERT_GT(log.size(), identity);
-    EXPECT_EQ(static_cast<int>(log[identity]), 2) << "the search mode byte";
-    EXPECT_NE(log.find("Advance Search"), std::string::npos);
+    // The second file system of a disk, FAT and NTFS (the NTFS one without its boot sectors).
+    const struct {
+        const char* image;
+        const char* listed;  // how the search's JSON lists a file
+        const char* file;
+        const char* content;
+    } cases[] = {
+        {"fat-two-volumes.img", R"({"path":"volume.txt","size":17,)", "volume.txt", "the FAT16 volume\n"},
+        {"ntfs-two-volumes-bootless.img", R"({"path":"readme.txt","size":14,)", "readme.txt", "the old stick\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.image);
+        test::TempDir dir;
+        const std::string image = shellQuote(fixture(c.image));
+        const auto searched =
+            cli("search " + image + " --advance --fs 2 --files --json --save-log " + quoted(dir / "two.qlg"));
+        ASSERT_EQ(searched.exitCode, 0) << searched.err;
+        EXPECT_NE(searched.out.find(c.listed), std::string::npos) << searched.out;
+        const std::string log = test::readText(dir / "two.qlg");
+        const std::size_t identity = 13 + 4 + std::string(c.image).size();
+        ASSERT_GT(log.size(), identity);
+        EXPECT_EQ(static_cast<int>(log[identity]), 2) << "the search mode byte";
+        EXPECT_NE(log.find("Advance Search"), std::string::npos);
 
-    const auto loaded = cli("search " + image + " --load-log " + quoted(dir / "two.qlg") + " --files --json");
-    ASSERT_EQ(loaded.exitCode, 0) << loaded.err;
-    EXPECT_EQ(loaded.out, searched.out);
+        const auto loaded = cli("search " + image + " --load-log " + quoted(dir / "two.qlg") + " --files --json");
+        ASSERT_EQ(loaded.exitCode, 0) << loaded.err;
+        EXPECT_EQ(loaded.out, searched.out);
 
-    const auto fromSearch = cli("save " + image + " --advance --fs 2 --all --to " + quoted(dir / "searched"));
-    const auto fromLog = cli("save " + image + " --load-log " + quoted(dir / "two.qlg") + " --all --to " +
-                             quoted(dir / "loaded"));
-    ASSERT_EQ(fromSearch.exitCode, 0) << fromSearch.err;
-    ASSERT_EQ(fromLog.exitCode, 0) << fromLog.err;
-    EXPECT_EQ(test::readText(dir / "searched" / "volume.txt"), "the FAT16 volume\n");
-    const auto diff = runCommand("diff -r " + quoted(dir / "searched") + " " + quoted(dir / "loaded"));
-    EXPECT_EQ(diff.exitCode, 0) << diff.out << diff.err;
+        const auto fromSearch = cli("save " + image + " --advance --fs 2 --all --to " + quoted(dir / "searched"));
+        const auto fromLog = cli("save " + image + " --load-log " + quoted(dir / "two.qlg") + " --all --to " +
+                                 quoted(dir / "loaded"));
+        ASSERT_EQ(fromSearch.exitCode, 0) << fromSearch.err;
+        ASSERT_EQ(fromLog.exitCode, 0) << fromLog.err;
+        EXPECT_EQ(test::readText(dir / "searched" / c.file), c.content);
+        const auto diff = runCommand("diff -r " + quoted(dir / "searched") + " " + quoted(dir / "loaded"));
+        EXPECT_EQ(diff.exitCode, 0) << diff.out << diff.err;
+    }
 }
 
 // 'disks' lists the removable media of a sysfs tree built here (QUORLAN_SYSFS_ROOT), never the
