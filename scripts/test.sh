@@ -19,9 +19,10 @@ for fuzzer in build/fuzz/tests/fuzz/fuzz_*; do
         corpus=("$scratch" "${fuzzer}_seeds")
     fi
     # The log fuzzer rebuilds a whole tree per input (a few hundred a second), the Advance Search
-    # fuzzer scans a disk and builds every file system on it: each gets a minute.
-    limit=(-runs=200000)
-    case $(basename "$fuzzer") in fuzz_recovery_log | fuzz_advance_scan) limit=(-max_total_time=60) ;; esac
+    # fuzzers scan a disk and build every file system on it: each gets a minute, as does any
+    # fuzzer whose runs take longer.
+    limit=(-runs=200000 -max_total_time=60)
+    case $(basename "$fuzzer") in fuzz_recovery_log | fuzz_advance_scan | fuzz_ntfs_advance) limit=(-max_total_time=60) ;; esac
     "$fuzzer" "${limit[@]}" -max_len=4096 -seed=1 "${corpus[@]}" 2>&1 | tail -n 1
     [ ${#corpus[@]} -eq 0 ] || rm -rf "${corpus[0]}"
 done
