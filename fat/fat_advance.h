@@ -44,6 +44,8 @@ public:
     [[nodiscard]] std::vector<LeadingBytes> leadingBytes() const override;
     [[nodiscard]] bool wantsBootSignature() const override { return true; }
     void examine(const ScannedSector& sector) override;
+    // Every FAT structure it recognises lies in the one sector.
+    [[nodiscard]] std::uint32_t sectorsWanted() const override { return 1; }
 
 private:
     RecordTable& m_boot;
