@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "fat/fat_volume.h"
+#include "log/recovery_log.h"
 #include "tests/support/disk_builder.h"
 #include "tests/support/fat_builder.h"
 #include "tests/support/result_listing.h"
@@ -240,6 +241,39 @@ TEST(AdvanceSearch, AStopDuringThePassListsTheFileSystemsOfWhatWasScanned) {
     NullObserver quiet;
     ASSERT_TRUE(RunEntryBuilding(1, *reader, state, RunContext{quiet, {}}).ok());
     EXPECT_TRUE(everything(state, *reader).second.contains("My Photos/IMG.JPG"));
+}
+
+TEST(AdvanceSearch, ARecoveryLogKeepsTheSearchModeAndShowsTheSameTreeAgain) {
+    DiskBuilder disk(20000);
+    FatBuilder fat(disk, 2048, false, 4, 32);
+    fat.bootSector();
+    fillVolume(fat, false);
+    wipe(disk, 2048);
+    auto reader = disk.reader();
+    RecoveryState state;
+    NullObserver quiet;
+    AdvanceSearchRequest request = wholeDisk(disk, std::nullopt);
+    request.rangeStart = 1000;
+    ASSERT_EQ(RunAdvanceSearch(request, *reader, state, RunContext{quiet, {}}).fileSystems, 1u);
+    ASSERT_TRUE(RunEntryBuilding(1, *reader, state, RunContext{quiet, {}}).ok());
+    const Listing shown = everything(state, *reader);
+
+    const auto log = CaptureRecoveryLog(state, "stick.img");
+    ASSERT_TRUE(log.ok());
+    EXPECT_EQ(log->searchMode, 2);
+    EXPECT_EQ(log->searchModeText, "Advance Search");
+    EXPECT_EQ(log->partitionTypeText, "FAT16");
+    EXPECT_EQ(log->fileSystem, "FAT16");
+    EXPECT_EQ(log->rangeStart, 1000u);
+    EXPECT_EQ(log->rangeEnd, disk.sectors());
+    EXPECT_EQ(log->working[5], fat.p.Cluster0Start) << "Cluster0Start";
+
+    const auto decoded = DecodeRecoveryLog(EncodeRecoveryLog(*log), "stick.img");
+    ASSERT_TRUE(decoded.ok());
+    RecoveryState loaded;
+    RestoreRecoveryLog(*decoded, loaded, *reader, quiet);
+    EXPECT_EQ(loaded.setup.searchMode, SearchMode::Advance);
+    EXPECT_EQ(everything(loaded, *reader), shown);
 }
 
 }  // namespace
