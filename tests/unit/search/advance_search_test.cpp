@@ -14,6 +14,7 @@
 #include "tests/support/disk_builder.h"
 #include "tests/support/fat_builder.h"
 #include "tests/support/result_listing.h"
+#include "tests/support/stop_at_chunk.h"
 
 namespace quorlan {
 namespace {
@@ -21,6 +22,7 @@ namespace {
 using test::DiskBuilder;
 using test::FatBuilder;
 using test::everything;
+using test::StopAtChunk;
 
 // A FAT32 volume at sector 2048 (4 sectors per cluster) with its boot sector and two folders.
 DiskBuilder fat32Disk() {
@@ -193,23 +195,6 @@ TEST(AdvanceSearch, BuildsOneFileSystemAfterAnotherWithoutScanningAgain) {
     EXPECT_EQ(listings[2], listings[0]);
     EXPECT_EQ(state.advance.selected, 2u);
 }
-
-// Requests a stop when the pass announces its n-th chunk.
-class StopAtChunk final : public SearchObserver {
-public:
-    StopAtChunk(std::stop_source& source, int chunk) : m_source(source), m_chunk(chunk) {}
-    void beginPhase(std::string_view, std::uint64_t) override {}
-    void setDone(std::uint64_t) override {}
-    void counter(Counter, std::uint64_t) override {}
-    void status(std::string_view line) override {
-        if (line.starts_with("Sectors  ") && ++m_seen == m_chunk + 1) m_source.request_stop();
-    }
-
-private:
-    std::stop_source& m_source;
-    int m_chunk;
-    int m_seen = 0;
-};
 
 TEST(AdvanceSearch, AStopDuringThePassListsTheFileSystemsOfWhatWasScanned) {
     // The first volume lies within the pass's first chunk (sectors 0 to 1023), the second after it.
