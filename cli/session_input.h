@@ -31,8 +31,9 @@ namespace quorlan::cli {
                                                                   TerminalProgress& progress, int& exitCode);
 
 // Fills the session's result: a Standard Search of --partition, an Advance Search (file system
-// --fs of those it identifies), or the recovery log of --load-log. Returns the exit code so far, or empty to go on; stopped is set when Ctrl-C ended
-// the search early, nothingFound when the search found nothing to show.
+// --fs of those it identifies), or the recovery log of --load-log. Returns the exit code so far,
+// or empty to go on; stopped is set when Ctrl-C ended the search early, nothingFound when the
+// search found nothing to show.
 [[nodiscard]] std::optional<int> obtainResult(Session& session, const Options& opt, TerminalProgress& progress,
                                               bool& stopped, bool& nothingFound);
 

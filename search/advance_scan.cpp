@@ -108,7 +108,8 @@ private:
     void examineWaiting() {
         for (const Waiting& w : m_waiting) {
             const std::size_t offset = static_cast<std::size_t>(w.sector - m_tailFirst) * kSectorSize;
-            m_wanted[w.detector].detector->examine({w.sector, ByteView(std::span<const std::byte>(m_tail).subspan(offset))});
+            const std::span<const std::byte> from = std::span<const std::byte>(m_tail).subspan(offset);
+            m_wanted[w.detector].detector->examine({w.sector, ByteView(from)});
         }
         m_waiting.clear();
     }

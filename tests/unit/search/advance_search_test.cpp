@@ -178,7 +178,8 @@ TEST(AdvanceSearch, BuildsOneFileSystemAfterAnotherWithoutScanningAgain) {
     SectorReader reader(std::move(counting));
     RecoveryState state;
     NullObserver quiet;
-    const AdvanceScanResult scan = RunAdvanceSearch(wholeDisk(disk, std::nullopt), reader, state, RunContext{quiet, {}});
+    const AdvanceScanResult scan =
+        RunAdvanceSearch(wholeDisk(disk, std::nullopt), reader, state, RunContext{quiet, {}});
     ASSERT_EQ(scan.fileSystems, 2u);
     EXPECT_EQ(bytes.bytesRead(), disk.sectors() * kSectorSize) << "the pass reads every sector once";
 
