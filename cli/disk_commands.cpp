@@ -91,12 +91,9 @@ int cmdDisk(const Options& opt) {
 
 int cmdPartitions(const Options& opt) {
     Session session;
-    int exitCode = kExitDone;
-    const auto slot = addDisk(session, opt, exitCode);
-    if (!slot) return exitCode;
-    auto selected = session.SelectDisk(*slot);
-    if (!selected) return failure(selected.error().message);
-    const DiskPartitionList& list = **selected;
+    if (const auto failed = openDisk(session, opt)) return *failed;
+    const std::size_t slot = *session.selectedDisk();
+    const DiskPartitionList& list = session.partitions();
 
     if (list.corrupt) {
         std::cerr << "quorlan-cli: Partition Table is corrupted: an entry starts within " << kSanityMinSectors
@@ -138,17 +135,17 @@ int cmdPartitions(const Options& opt) {
                            .add("end", p.end)
                            .add("primary", p.fromMbr)
                            .add("node", PartitionNodeText(static_cast<int>(i + 1), p.type))
-                           .raw("details", detailsJson(PartitionDetailsRows(SearchMode::Standard, *slot, i, p)))
+                           .raw("details", detailsJson(PartitionDetailsRows(SearchMode::Standard, slot, i, p)))
                            .str());
         }
         std::cout << array.str() << "\n";
         return kExitDone;
     }
-    std::cout << DiskNodeText(*slot) << "\n";
+    std::cout << DiskNodeText(slot) << "\n";
     for (std::size_t i = 0; i < list.partitions.size(); ++i) {
         const PartitionEntry& p = list.partitions[i];
         std::cout << "  " << PartitionNodeText(static_cast<int>(i + 1), p.type) << "\n";
-        printDetails(PartitionDetailsRows(SearchMode::Standard, *slot, i, p), "    ");
+        printDetails(PartitionDetailsRows(SearchMode::Standard, slot, i, p), "    ");
     }
     return kExitDone;
 }

@@ -143,13 +143,14 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& error) {
             if (!optionValue(argc, argv, i, "--range", value, error)) return false;
             const auto dash = value.find('-');
             const auto number = [](std::string_view digits) -> std::optional<std::uint64_t> {
-                if (digits.empty() || digits.size() > 19 || digits.find_first_not_of("0123456789") != std::string::npos) {
+                if (digits.empty() || digits.size() > 19 || digits.find_first_not_of("0123456789") != digits.npos) {
                     return std::nullopt;
                 }
                 return std::stoull(std::string(digits));
             };
-            const auto start = dash == std::string::npos ? std::nullopt : number(std::string_view(value).substr(0, dash));
-            const auto end = dash == std::string::npos ? std::nullopt : number(std::string_view(value).substr(dash + 1));
+            const std::string_view text(value);
+            const auto start = dash == text.npos ? std::nullopt : number(text.substr(0, dash));
+            const auto end = dash == text.npos ? std::nullopt : number(text.substr(dash + 1));
             if (!start || !end || *start >= *end) {
                 error = "--range takes START-END, sectors with START below END (END is not searched), not '" +
                         value + "'";

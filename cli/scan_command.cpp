@@ -17,11 +17,8 @@ int cmdScan(const Options& opt) {
         return usageError("'scan' takes --type, --range and --json");
     }
     Session session;
+    if (const auto failed = openDisk(session, opt)) return *failed;
     int exitCode = kExitDone;
-    const auto slot = addDisk(session, opt, exitCode);
-    if (!slot) return exitCode;
-    auto selected = session.SelectDisk(*slot);
-    if (!selected) return failure(selected.error().message);
     TerminalProgress progress;
     const auto scan = scanForFileSystems(session, opt, progress, exitCode);
     if (!scan) return exitCode;

@@ -12,7 +12,9 @@ namespace quorlan::cli {
 
 int cmdSearch(const Options& opt) {
     if (const auto bad = checkSource(opt, "search")) return *bad;
-    if (!opt.loadLog.empty() && !opt.saveLog.empty()) return usageError("--save-log goes with --partition or --advance");
+    if (!opt.loadLog.empty() && !opt.saveLog.empty()) {
+        return usageError("--save-log goes with --partition or --advance");
+    }
     Session session;
     TerminalProgress progress;
     bool stopped = false;

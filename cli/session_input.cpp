@@ -24,6 +24,15 @@ std::optional<std::size_t> addDisk(Session& session, const Options& opt, int& ex
     return *slot;
 }
 
+std::optional<int> openDisk(Session& session, const Options& opt) {
+    int exitCode = kExitDone;
+    const auto slot = addDisk(session, opt, exitCode);
+    if (!slot) return exitCode;
+    auto selected = session.SelectDisk(*slot);
+    if (!selected) return failure(selected.error().message);
+    return std::nullopt;
+}
+
 std::optional<AdvanceScanResult> scanForFileSystems(Session& session, const Options& opt, TerminalProgress& progress,
                                                     int& exitCode) {
     auto request = session.PrepareAdvanceSearch(opt.type, opt.range);
@@ -70,11 +79,7 @@ std::optional<int> obtainAdvanceResult(Session& session, const Options& opt, Ter
 
 std::optional<int> obtainResult(Session& session, const Options& opt, TerminalProgress& progress, bool& stopped,
                                 bool& nothingFound) {
-    int exitCode = kExitDone;
-    const auto slot = addDisk(session, opt, exitCode);
-    if (!slot) return exitCode;
-    auto selected = session.SelectDisk(*slot);
-    if (!selected) return failure(selected.error().message);
+    if (const auto failed = openDisk(session, opt)) return *failed;
     SectorReader& reader = *session.reader();
     RecoveryState& state = session.recovery();
     if (!opt.loadLog.empty()) {

@@ -15,6 +15,10 @@ namespace quorlan::cli {
 // with the exit code in exitCode.
 [[nodiscard]] std::optional<std::size_t> addDisk(Session& session, const Options& opt, int& exitCode);
 
+// Adds that disk and selects it (its partition table is read); prints the error and returns the
+// exit code on failure, empty on success.
+[[nodiscard]] std::optional<int> openDisk(Session& session, const Options& opt);
+
 // Checks that one of --partition, --advance and --load-log is given, and --type, --range and --fs
 // only with --advance; returns the exit code of a usage error.
 [[nodiscard]] std::optional<int> checkSource(const Options& opt, const char* command);
@@ -27,8 +31,9 @@ namespace quorlan::cli {
                                                                   TerminalProgress& progress, int& exitCode);
 
 // Fills the session's result: a Standard Search of --partition, an Advance Search (file system
-// --fs of those it identifies), or the recovery log of --load-log. Returns the exit code so far, or empty to go on; stopped is set when Ctrl-C ended
-// the search early, nothingFound when the search found nothing to show.
+// --fs of those it identifies), or the recovery log of --load-log. Returns the exit code so far,
+// or empty to go on; stopped is set when Ctrl-C ended the search early, nothingFound when the
+// search found nothing to show.
 [[nodiscard]] std::optional<int> obtainResult(Session& session, const Options& opt, TerminalProgress& progress,
                                               bool& stopped, bool& nothingFound);
 

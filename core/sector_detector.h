@@ -18,13 +18,17 @@
 
 namespace quorlan {
 
+// The most sectors after the one it examines that a detector can see: 64 KiB, the longest INDX
+// buffer (a 4 KiB FILE record needs 7, a FAT boot sector or directory sector none).
+inline constexpr std::uint32_t kDetectorLookAheadSectors = 128;
+
 // One sector of the pass as a detector sees it.
 struct ScannedSector {
     std::uint64_t number = 0;  // absolute sector number on the disk
-    // The sector at bytes 0 to 511, followed by the sectors after it on the disk: at least as many
-    // as the pass's look-ahead (64 KiB, the longest INDX buffer), zeros past the end of the disk.
-    // A structure that begins in this sector can be read whole from here, also when it crosses the
-    // end of the pass's chunk or of the search range. Valid during the call only.
+    // The sector at bytes 0 to 511, followed by the sectors after it on the disk: at least
+    // sectorsWanted() - 1 of them (by default kDetectorLookAheadSectors), zeros past the end of the
+    // disk. A structure that begins in this sector can be read whole from here, also when it
+    // crosses the end of the pass's chunk or of the search range. Valid during the call only.
     ByteView bytes;
 };
 
@@ -41,6 +45,10 @@ public:
     // A sector that begins with one of its leading byte pairs, or (when it wants them) ends in
     // 0x55 0xAA. Called in disk order, once per sector, from the thread that runs the pass.
     virtual void examine(const ScannedSector& sector) = 0;
+    // How many sectors, from the one examined on, the detector reads at most (1 to
+    // 1 + kDetectorLookAheadSectors). The pass hands a sector near the end of a chunk over only
+    // once it holds that many: the fewer, the less it copies.
+    [[nodiscard]] virtual std::uint32_t sectorsWanted() const { return 1 + kDetectorLookAheadSectors; }
 };
 
 // The counters of one pass, shared by its detectors (a FAT and an NTFS boot sector both count as

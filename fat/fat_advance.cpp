@@ -196,8 +196,8 @@ private:
 
 }  // namespace
 
-std::optional<FatCopies> FindFatCopies(std::span<const FatStartSector> starts, std::uint64_t cluster0, std::uint64_t spc,
-                                       std::optional<FileSystemType> type) {
+std::optional<FatCopies> FindFatCopies(std::span<const FatStartSector> starts, std::uint64_t cluster0,
+                                       std::uint64_t spc, std::optional<FileSystemType> type) {
     const auto dataStart = checkedAdd(cluster0, 2 * spc);
     if (!dataStart || *dataStart > (std::uint64_t{1} << 62)) return std::nullopt;
     const std::uint64_t D = *dataStart;

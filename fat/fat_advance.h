@@ -29,7 +29,8 @@ struct FatStartSector {
 // must not fill the memory); a real disk holds two per FAT volume.
 inline constexpr std::size_t kMaxFatStarts = std::size_t{1} << 16;
 
-// Stage 1 of the FAT Advance Search, one sector at a time: every sector that ends in 0x55 0xAA
+// Stage 1 of the FAT Advance Search (ScanFatRange), one sector at a time, in the one pass of
+// search/advance_scan.h over the search range: every sector that ends in 0x55 0xAA
 // and carries "32" at 0x55 (the end of "FAT32" at 0x52) is a FAT32 boot sector, else with "16" at
 // 0x39 (the end of "FAT16" at 0x36) a FAT16 one: one row of bootSectors (the first
 // FileSystemTable, FAT meanings) each. Every sector that begins with a "." entry and a ".." entry
@@ -44,6 +45,8 @@ public:
     [[nodiscard]] std::vector<LeadingBytes> leadingBytes() const override;
     [[nodiscard]] bool wantsBootSignature() const override { return true; }
     void examine(const ScannedSector& sector) override;
+    // Every FAT structure it recognises lies in the one sector.
+    [[nodiscard]] std::uint32_t sectorsWanted() const override { return 1; }
 
 private:
     RecordTable& m_boot;

@@ -14,16 +14,18 @@ namespace quorlan {
 
 // Sectors read per chunk: 512 KiB.
 inline constexpr std::uint32_t kAdvanceScanChunkSectors = 1024;
-// Sectors each detector sees after the sector it examines: 64 KiB, the longest INDX buffer (a
-// 4 KiB FILE record needs 8 sectors, a FAT boot sector or directory sector none).
-inline constexpr std::uint32_t kAdvanceLookAheadSectors = 128;
+// Sectors a detector can see after the sector it examines: 64 KiB, the longest INDX buffer (a
+// 4 KiB FILE record needs 7 sectors, a FAT boot sector or directory sector none).
+inline constexpr std::uint32_t kAdvanceLookAheadSectors = kDetectorLookAheadSectors;
 
 // Visits start <= sector < end once, in disk order, through ScanSectors (chunks of
-// kAdvanceScanChunkSectors with kAdvanceLookAheadSectors of look-ahead), and hands each sector to
-// the detectors that want it (see SectorDetector). Shows "Sectors  N of END" after each chunk and
-// the sectors done as progress (the caller begins the phase). A stop request ends the pass
-// within one chunk; what the detectors recorded stays. Unreadable sectors reach the detectors as
-// zeros and are counted in the summary.
+// kAdvanceScanChunkSectors), and hands each sector to the detectors that want it (see
+// SectorDetector), with as many sectors after it as the detector wants (up to
+// kAdvanceLookAheadSectors): a sector near a chunk's end waits for the next chunk, or after the
+// last one for a read of what follows the range. Each detector sees its sectors in disk order.
+// Shows "Sectors  N of END" after each chunk and the sectors done as progress (the caller begins
+// the phase). A stop request ends the pass within one chunk; what the detectors recorded stays.
+// Unreadable sectors reach the detectors as zeros and are counted in the summary.
 [[nodiscard]] ScanSummary RunAdvanceScanPass(SectorReader& reader, std::uint64_t start, std::uint64_t end,
                                              std::span<SectorDetector* const> detectors, const RunContext& context);
 

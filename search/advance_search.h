@@ -45,9 +45,10 @@ struct AdvanceScanResult {
     std::size_t fileSystems = 0;  // file systems identified; 0: kMsgAdvanceNotPossible
 };
 
-// Stage 1 and 2: empties the tables and the result of an earlier search, scans the range once
-// with the detectors of the file systems the request names and analyses what was found. A stop
-// request ends the scan within one chunk; the analysis then runs over what was scanned.
+// Stage 1 and 2 (RunSearch of an Advance Search): empties the tables and the result of an
+// earlier search, scans the range once with the detectors of the file systems the request names
+// and analyses what was found. A stop request (Stop Searching) ends the scan within one chunk;
+// the analysis then runs over what was scanned.
 [[nodiscard]] AdvanceScanResult RunAdvanceSearch(const AdvanceSearchRequest& request, SectorReader& reader,
                                                  RecoveryState& state, const RunContext& context);
 

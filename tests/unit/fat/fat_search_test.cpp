@@ -11,6 +11,7 @@
 #include "tests/support/disk_builder.h"
 #include "tests/support/fat_builder.h"
 #include "tests/support/result_listing.h"
+#include "tests/support/stop_at_chunk.h"
 
 namespace quorlan {
 namespace {
@@ -18,6 +19,7 @@ namespace {
 using test::DiskBuilder;
 using test::FatBuilder;
 using test::everything;
+using test::StopAtChunk;
 
 constexpr std::uint8_t kDir = 0x10;
 constexpr std::uint8_t kFile = 0x20;
@@ -193,23 +195,6 @@ TEST(FatStandardSearch, InfersTheParametersWhenTheBootSectorIsGone) {
     EXPECT_TRUE(folders.contains("My Photos/2024"));
     EXPECT_TRUE(files.contains("My Photos/IMG.JPG"));
 }
-
-// Requests a stop when the scan announces its n-th chunk.
-class StopAtChunk final : public SearchObserver {
-public:
-    StopAtChunk(std::stop_source& source, int chunk) : m_source(source), m_chunk(chunk) {}
-    void beginPhase(std::string_view, std::uint64_t) override {}
-    void setDone(std::uint64_t) override {}
-    void counter(Counter, std::uint64_t) override {}
-    void status(std::string_view line) override {
-        if (line.starts_with("Sectors  ") && ++m_seen == m_chunk + 1) m_source.request_stop();
-    }
-
-private:
-    std::stop_source& m_source;
-    int m_chunk;
-    int m_seen = 0;
-};
 
 TEST(FatStandardSearch, StopDuringTheScanShowsTheFoldersFoundSoFar) {
     Volume v;

@@ -79,7 +79,8 @@ TEST(AdvanceScanPass, HandsEachSectorOnceToTheDetectorsThatWantIt) {
 }
 
 TEST(AdvanceScanPass, RangeStartsAnywhereAndAStopEndsItWithinOneChunk) {
-    const std::set<std::uint64_t> files{10, 700, 1800, 2900, 4000};
+    // 2647 ends the chunk in which the stop comes: it is still examined, with the sectors after it.
+    const std::set<std::uint64_t> files{10, 700, 1800, 2647, 2900, 4000};
     const DiskBuilder disk = markedDisk(5000, files, {}, {});
     auto reader = disk.reader();
     Recorder records({{'F', 'I'}}, false);
@@ -91,7 +92,8 @@ TEST(AdvanceScanPass, RangeStartsAnywhereAndAStopEndsItWithinOneChunk) {
     };
     const ScanSummary summary = RunAdvanceScanPass(*reader, 600, 5000, detectors, RunContext{quiet, stop.get_token()});
     EXPECT_EQ(summary.end, ScanEnd::Stopped);
-    EXPECT_EQ(records.seen, (std::vector<std::uint64_t>{700, 1800}));
+    EXPECT_EQ(records.seen, (std::vector<std::uint64_t>{700, 1800, 2647}));
+    EXPECT_EQ(records.farther.back(), 2774u);
     EXPECT_EQ(summary.nextSector, 2648u) << "the chunk holding 1800 (1624 to 2647) is finished, no further one";
 }
 

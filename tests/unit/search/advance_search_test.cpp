@@ -10,9 +10,11 @@
 #include <thread>
 
 #include "fat/fat_volume.h"
+#include "log/recovery_log.h"
 #include "tests/support/disk_builder.h"
 #include "tests/support/fat_builder.h"
 #include "tests/support/result_listing.h"
+#include "tests/support/stop_at_chunk.h"
 
 namespace quorlan {
 namespace {
@@ -20,6 +22,7 @@ namespace {
 using test::DiskBuilder;
 using test::FatBuilder;
 using test::everything;
+using test::StopAtChunk;
 
 // A FAT32 volume at sector 2048 (4 sectors per cluster) with its boot sector and two folders.
 DiskBuilder fat32Disk() {
@@ -175,7 +178,8 @@ TEST(AdvanceSearch, BuildsOneFileSystemAfterAnotherWithoutScanningAgain) {
     SectorReader reader(std::move(counting));
     RecoveryState state;
     NullObserver quiet;
-    const AdvanceScanResult scan = RunAdvanceSearch(wholeDisk(disk, std::nullopt), reader, state, RunContext{quiet, {}});
+    const AdvanceScanResult scan =
+        RunAdvanceSearch(wholeDisk(disk, std::nullopt), reader, state, RunContext{quiet, {}});
     ASSERT_EQ(scan.fileSystems, 2u);
     EXPECT_EQ(bytes.bytesRead(), disk.sectors() * kSectorSize) << "the pass reads every sector once";
 
@@ -192,23 +196,6 @@ TEST(AdvanceSearch, BuildsOneFileSystemAfterAnotherWithoutScanningAgain) {
     EXPECT_EQ(listings[2], listings[0]);
     EXPECT_EQ(state.advance.selected, 2u);
 }
-
-// Requests a stop when the pass announces its n-th chunk.
-class StopAtChunk final : public SearchObserver {
-public:
-    StopAtChunk(std::stop_source& source, int chunk) : m_source(source), m_chunk(chunk) {}
-    void beginPhase(std::string_view, std::uint64_t) override {}
-    void setDone(std::uint64_t) override {}
-    void counter(Counter, std::uint64_t) override {}
-    void status(std::string_view line) override {
-        if (line.starts_with("Sectors  ") && ++m_seen == m_chunk + 1) m_source.request_stop();
-    }
-
-private:
-    std::stop_source& m_source;
-    int m_chunk;
-    int m_seen = 0;
-};
 
 TEST(AdvanceSearch, AStopDuringThePassListsTheFileSystemsOfWhatWasScanned) {
     // The first volume lies within the pass's first chunk (sectors 0 to 1023), the second after it.
@@ -240,6 +227,39 @@ TEST(AdvanceSearch, AStopDuringThePassListsTheFileSystemsOfWhatWasScanned) {
     NullObserver quiet;
     ASSERT_TRUE(RunEntryBuilding(1, *reader, state, RunContext{quiet, {}}).ok());
     EXPECT_TRUE(everything(state, *reader).second.contains("My Photos/IMG.JPG"));
+}
+
+TEST(AdvanceSearch, ARecoveryLogKeepsTheSearchModeAndShowsTheSameTreeAgain) {
+    DiskBuilder disk(20000);
+    FatBuilder fat(disk, 2048, false, 4, 32);
+    fat.bootSector();
+    fillVolume(fat, false);
+    wipe(disk, 2048);
+    auto reader = disk.reader();
+    RecoveryState state;
+    NullObserver quiet;
+    AdvanceSearchRequest request = wholeDisk(disk, std::nullopt);
+    request.rangeStart = 1000;
+    ASSERT_EQ(RunAdvanceSearch(request, *reader, state, RunContext{quiet, {}}).fileSystems, 1u);
+    ASSERT_TRUE(RunEntryBuilding(1, *reader, state, RunContext{quiet, {}}).ok());
+    const Listing shown = everything(state, *reader);
+
+    const auto log = CaptureRecoveryLog(state, "stick.img");
+    ASSERT_TRUE(log.ok());
+    EXPECT_EQ(log->searchMode, 2);
+    EXPECT_EQ(log->searchModeText, "Advance Search");
+    EXPECT_EQ(log->partitionTypeText, "FAT16");
+    EXPECT_EQ(log->fileSystem, "FAT16");
+    EXPECT_EQ(log->rangeStart, 1000u);
+    EXPECT_EQ(log->rangeEnd, disk.sectors());
+    EXPECT_EQ(log->working[5], fat.p.Cluster0Start) << "Cluster0Start";
+
+    const auto decoded = DecodeRecoveryLog(EncodeRecoveryLog(*log), "stick.img");
+    ASSERT_TRUE(decoded.ok());
+    RecoveryState loaded;
+    RestoreRecoveryLog(*decoded, loaded, *reader, quiet);
+    EXPECT_EQ(loaded.setup.searchMode, SearchMode::Advance);
+    EXPECT_EQ(everything(loaded, *reader), shown);
 }
 
 }  // namespace
