@@ -5,6 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
+bash scripts/check-layers.sh
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
