@@ -100,6 +100,13 @@ std::int64_t FaultySectorSource::readAt(std::uint64_t offset, std::span<std::byt
     return m_inner->readAt(offset, buffer);
 }
 
+std::int64_t CountingSectorSource::readAt(std::uint64_t offset, std::span<std::byte> buffer) {
+    ++m_requests;
+    const std::int64_t n = m_inner->readAt(offset, buffer);
+    if (n > 0) m_bytes += static_cast<std::uint64_t>(n);
+    return n;
+}
+
 void CorruptTableNotice::setHook(std::function<void()> hook) {
     const std::lock_guard lock(m_hookMutex);
     m_hook = std::move(hook);

@@ -80,6 +80,22 @@ private:
     std::atomic<std::uint64_t> m_requests{0};
 };
 
+// Wraps another source and counts what is read through it: requests and bytes. Tests and
+// benchmarks use it to hold a search to the reads it needs.
+class CountingSectorSource final : public SectorSource {
+public:
+    explicit CountingSectorSource(std::unique_ptr<SectorSource> inner) : m_inner(std::move(inner)) {}
+    std::int64_t readAt(std::uint64_t offset, std::span<std::byte> buffer) override;
+    std::uint64_t sizeBytes() const override { return m_inner->sizeBytes(); }
+    [[nodiscard]] std::uint64_t requests() const { return m_requests.load(); }
+    [[nodiscard]] std::uint64_t bytesRead() const { return m_bytes.load(); }
+
+private:
+    std::unique_ptr<SectorSource> m_inner;
+    std::atomic<std::uint64_t> m_requests{0};
+    std::atomic<std::uint64_t> m_bytes{0};
+};
+
 // The notice that a disk's partition table looks corrupt; it lets the front end start the
 // lost-partition search. It fires at most once per chosen disk and only while the disk page is
 // being left (reads of worker threads on later pages never fire it).
@@ -92,6 +108,8 @@ public:
     void setOnDiskPage(bool onDiskPage) { m_onDiskPage.store(onDiskPage); }
     // Fires the hook when allowed; returns whether it fired.
     bool raise();
+    // True once the notice has fired since the disk was last chosen afresh (rearm).
+    [[nodiscard]] bool spent() const { return m_counter.load() != 1; }
 
 private:
     std::mutex m_hookMutex;
