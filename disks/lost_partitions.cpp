@@ -13,6 +13,8 @@ namespace {
 
 constexpr std::uint32_t kNormalHeads = 255;
 constexpr std::uint32_t kNormalSectorsPerTrack = 63;
+// Geometries of found volumes probed at most, beside the disk's own: a disk holds one or two.
+constexpr std::size_t kMaxOtherGeometries = 8;
 
 // A geometry: heads x sectors per track; a cylinder is heads x sectors per track sectors.
 struct Geometry {
@@ -42,6 +44,12 @@ public:
     PlaceWalk(std::vector<Places> series, const std::vector<Places>& done, std::uint64_t from, std::uint64_t to)
         : m_series(std::move(series)), m_done(done), m_to(to) {
         for (const Places& p : m_series) m_next.push_back(p.firstFrom(from));
+    }
+    // Leaves out the places before sector.
+    void skipTo(std::uint64_t sector) {
+        for (std::size_t i = 0; i < m_series.size(); ++i) {
+            if (m_next[i] < sector) m_next[i] = std::min(m_series[i].firstFrom(sector), m_to);
+        }
     }
     // The next place, and whether some series marks it as a boundary; false at the end.
     bool next(std::uint64_t& sector, bool& boundary) {
@@ -124,16 +132,24 @@ private:
     // only when they fit in what is left of the budget (backups then take what remains); the
     // disk's own places always are.
     void walk(std::vector<Places> series, bool always) {
+        // Counting stops once the places outnumber the reads left: such a geometry is not probed.
+        const std::uint64_t left = m_budget > m_result.sectorsRead ? m_budget - m_result.sectorsRead : 0;
         std::uint64_t count = 0;
         {
             PlaceWalk counting(series, m_walked, m_result.rangeStart, m_result.rangeEnd);
             std::uint64_t sector = 0;
             bool boundary = false;
             while (counting.next(sector, boundary)) {
-                if (always || !known(sector)) ++count;
+                if (!always) {
+                    if (const auto end = knownEnd(sector)) {
+                        counting.skipTo(*end);
+                        continue;
+                    }
+                    if (count == left) return;
+                }
+                ++count;
             }
         }
-        if (!always && m_result.sectorsRead + count > m_budget) return;
         m_reserved = count;
         m_context.observer.beginPhase("Completed ", count);
         PlaceWalk places(series, m_walked, m_result.rangeStart, m_result.rangeEnd);
@@ -141,7 +157,12 @@ private:
         bool boundary = false;
         std::uint64_t done = 0;
         while (!ended() && done < count && places.next(sector, boundary)) {
-            if (!always && known(sector)) continue;
+            if (!always) {
+                if (const auto end = knownEnd(sector)) {
+                    places.skipTo(*end);
+                    continue;
+                }
+            }
             if (m_context.stopRequested()) {
                 m_result.stopped = true;
                 break;
@@ -151,6 +172,7 @@ private:
             m_reserved = count - ++done;
             m_context.observer.setDone(done);
         }
+        if (!m_result.stopped) m_context.observer.setDone(count);  // places skipped inside volumes found on the way
         m_reserved = 0;
         for (const Places& p : series) m_walked.push_back(p);
     }
@@ -219,12 +241,17 @@ private:
         noteGeometry(*copy);
     }
 
-    // Whether a sector lies inside a volume listed or found.
-    [[nodiscard]] bool known(std::uint64_t sector) const {
-        auto inside = [&](const PartitionEntry& p) { return p.start <= sector && sector < p.end; };
-        return std::any_of(m_listed.partitions.begin(), m_listed.partitions.end(), inside) ||
-               std::any_of(m_result.found.begin(), m_result.found.end(), inside);
+    // The end of the volumes listed or found that hold a sector; empty when none does.
+    [[nodiscard]] std::optional<std::uint64_t> knownEnd(std::uint64_t sector) const {
+        std::optional<std::uint64_t> end;
+        for (const auto* list : {&m_listed.partitions, &m_result.found}) {
+            for (const PartitionEntry& p : *list) {
+                if (p.start <= sector && sector < p.end) end = std::max(end.value_or(0), p.end);
+            }
+        }
+        return end;
     }
+    [[nodiscard]] bool known(std::uint64_t sector) const { return knownEnd(sector).has_value(); }
 
     void add(FileSystemType type, std::uint64_t start, std::uint64_t end, PartitionSource source,
              std::uint64_t evidence, std::uint8_t tableType = 0) {
@@ -255,7 +282,9 @@ private:
         if (boot.sectorsPerTrack < 1 || boot.sectorsPerTrack > 63 || boot.heads < 1 || boot.heads > 255) return;
         if (boot.hiddenSectors % boot.sectorsPerTrack != 0) return;
         const Geometry g{boot.heads, boot.sectorsPerTrack};
-        if (m_geometries.insert(g).second) m_pending.push_back(g);
+        if (m_geometries.size() > kMaxOtherGeometries || m_geometries.count(g) != 0) return;
+        m_geometries.insert(g);
+        m_pending.push_back(g);
     }
 
     LostPartitionResult finish() {

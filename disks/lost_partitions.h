@@ -58,7 +58,8 @@ struct RecognisedBootSector {
 //     255 x 63 unless it has 63 sectors per track), and every 1 MiB boundary;
 //   - in the geometry that a volume found says it was formatted with (heads and sectors per
 //     track of its parameter block, its hidden sectors a whole number of tracks), the same
-//     places again, outside the volumes known and while the budget of reads allows;
+//     places again, outside the volumes known and while the budget of reads allows (eight such
+//     geometries at most);
 //   - where a place holds no boot sector, the FAT32 backup 6 sectors on, and before each
 //     cylinder or 1 MiB boundary (and the end of the range) the sector where an NTFS volume
 //     keeps its backup; a backup names its volume's start;
