@@ -40,12 +40,13 @@ inline std::vector<std::string> split(const std::string& text, char separator) {
     return parts;
 }
 
-// What `quorlan-cli search IMAGE --partition 1 --files --json` lists, via jq as TSV rows.
-inline std::vector<ListedItem> quorlanItems(const std::string& image) {
+// What `quorlan-cli search IMAGE --partition 1 --files --json` lists, via jq as TSV rows; other
+// words than "--partition 1" may choose the partition.
+inline std::vector<ListedItem> quorlanItems(const std::string& image, const std::string& partition = "--partition 1") {
     TempDir dir;
     const std::string json = (dir / "search.json").string();
     const auto result = runCommand(
-        shellQuote(QUORLAN_CLI) + " search " + shellQuote(image) + " --partition 1 --files --json > " +
+        shellQuote(QUORLAN_CLI) + " search " + shellQuote(image) + " " + partition + " --files --json > " +
         shellQuote(json) + " && jq -r '(.folders[] | [\"d\", .path, .deleted, 0, \"\", \"\"]), " +
         "(.files[] | [\"f\", .path, .deleted, .size, (.date // \"\"), (.time // \"\")]) | @tsv' " + shellQuote(json));
     EXPECT_EQ(result.exitCode, 0) << "search of " << image << " failed: " << result.err;
