@@ -2,6 +2,7 @@
 // rows the whole-disk scan makes of FILE records and INDX buffers.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -32,6 +33,26 @@ namespace quorlan {
 // with "FILE".
 [[nodiscard]] std::optional<std::vector<std::byte>> ReadFileRecord(SectorReader& reader, std::uint64_t sector,
                                                                    std::uint64_t recordSectors);
+
+// Reads file records through windows of the disk (1 MiB unless told): records read in the order
+// the $MFT holds them share one read instead of one read each.
+class MftRecordWindow {
+public:
+    MftRecordWindow(SectorReader& reader, std::uint64_t recordSectors, std::uint64_t windowSectors = 2048)
+        : m_reader(reader), m_recordSectors(recordSectors), m_windowSectors(std::max(windowSectors, recordSectors)),
+          m_bytes(m_windowSectors * kSectorSize) {}
+
+    // The record at sector with its update sequence applied, or empty when it is no FILE record.
+    [[nodiscard]] std::optional<std::vector<std::byte>> read(std::uint64_t sector);
+
+private:
+    SectorReader& m_reader;
+    std::uint64_t m_recordSectors;
+    std::uint64_t m_windowSectors;
+    std::vector<std::byte> m_bytes;
+    std::uint64_t m_start = 0;
+    std::uint64_t m_count = 0;  // sectors of the window read; 0 before the first read
+};
 
 struct MftWalkCounts {
     std::uint64_t folders = 0;
