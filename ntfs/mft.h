@@ -39,10 +39,12 @@ namespace quorlan {
 class MftRecordWindow {
 public:
     MftRecordWindow(SectorReader& reader, std::uint64_t recordSectors, std::uint64_t windowSectors = 2048)
-        : m_reader(reader), m_recordSectors(recordSectors), m_windowSectors(std::max(windowSectors, recordSectors)),
+        : m_reader(reader), m_recordSectors(recordSectors),
+          m_windowSectors(std::max<std::uint64_t>(windowSectors, std::min<std::uint64_t>(recordSectors, 8))),
           m_bytes(m_windowSectors * kSectorSize) {}
 
-    // The record at sector with its update sequence applied, or empty when it is no FILE record.
+    // The record at sector with its update sequence applied, or empty when it is no FILE record
+    // (or records are not 1 to 8 sectors long).
     [[nodiscard]] std::optional<std::vector<std::byte>> read(std::uint64_t sector);
 
 private:
