@@ -499,7 +499,7 @@ void MainWindowTest::deletedFilesCarryTheirTrustMark() {
     }
     QCOMPARE(marked, (QStringList{QStringLiteral("_rag1.dat"), QStringLiteral("_rag2.dat")}));
     QCOMPARE(unmarked, (QStringList{QStringLiteral("UNDELETE.1"), QStringLiteral("_ing.dat"), QStringLiteral("_ult1.dat")}));
-    w.resize(900, 560);
+    w.resize(980, 640);
     screenshot(w, QStringLiteral("7-trust-mark"));
 
     QTemporaryDir dest;
