@@ -115,7 +115,9 @@ private:
         return !e || *e == 0;
     }
     // A cluster that may hold a deleted file's data: free, and no entry starts there.
-    bool eligible(std::uint64_t c) { return c < m_clusterEnd && m_anchors.count(static_cast<std::uint32_t>(c)) == 0 && free(c); }
+    bool eligible(std::uint64_t c) {
+        return c < m_clusterEnd && m_anchors.count(static_cast<std::uint32_t>(c)) == 0 && free(c);
+    }
 
     void collectAnchors(const std::vector<FatEntryFact>& entries, const std::vector<std::uint32_t>& folderClusters) {
         for (const FatEntryFact& e : entries) {

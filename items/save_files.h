@@ -81,8 +81,8 @@ struct SaveItem {
     std::string name;                 // a file's name on the medium; empty for a folder item
     bool isFolder = false;
     bool deleted = false;
-    bool mayBeIncomplete = false;     // a deleted file whose bytes the evidence cannot vouch for
-    std::string mayBeIncompleteWhy;   // why not
+    bool mayBeIncomplete = false;    // a deleted file whose bytes the evidence cannot vouch for
+    std::string mayBeIncompleteWhy;  // why not
     std::uint64_t size = 0;
     std::optional<std::int64_t> modified;  // seconds since 1970 (UTC)
     std::size_t source = 0;                // the caller's index of the item, for its layout

@@ -39,7 +39,8 @@ namespace quorlan {
 class MftRecordWindow {
 public:
     MftRecordWindow(SectorReader& reader, std::uint64_t recordSectors, std::uint64_t windowSectors = 2048)
-        : m_reader(reader), m_recordSectors(recordSectors),
+        : m_reader(reader),
+          m_recordSectors(recordSectors),
           m_windowSectors(std::max<std::uint64_t>(windowSectors, std::min<std::uint64_t>(recordSectors, 8))),
           m_bytes(m_windowSectors * kSectorSize) {}
 

@@ -9,7 +9,7 @@ namespace quorlan {
 
 namespace {
 
-constexpr std::uint32_t kBitmapRecord = 6;         // $Bitmap: one bit per cluster, set when in use
+constexpr std::uint32_t kBitmapRecord = 6;           // $Bitmap: one bit per cluster, set when in use
 constexpr std::uint64_t kRecordWindowSectors = 128;  // deleted records lie scattered: 64 KiB windows
 
 constexpr const char* kWhyTaken = "its clusters are now used by another file";

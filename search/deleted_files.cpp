@@ -80,9 +80,11 @@ const std::map<std::pair<std::uint32_t, std::string>, NtfsDeletedTrust>& ntfsWei
         items.push_back({table.GetU64(r, sector), table.GetU32(r, self),
                          stream ? NtfsStreamName(table.GetCell(file, name), table.GetCell(r, name)) : std::string()});
     }
-    const std::vector<NtfsDeletedTrust> trust = WeighNtfsDeleted(reader, NtfsVolumeOf(state.params), state.mftRuns, items);
+    const std::vector<NtfsDeletedTrust> trust =
+        WeighNtfsDeleted(reader, NtfsVolumeOf(state.params), state.mftRuns, items);
     weighing.ntfs.emplace();
-    for (std::size_t i = 0; i < items.size(); ++i) weighing.ntfs->emplace(std::pair{items[i].self, items[i].stream}, trust[i]);
+    for (std::size_t i = 0; i < items.size(); ++i)
+        weighing.ntfs->emplace(std::pair{items[i].self, items[i].stream}, trust[i]);
     return *weighing.ntfs;
 }
 

@@ -3,13 +3,12 @@
 #pragma once
 
 #include <cstdint>
-#include <unordered_map>
-#include <vector>
-
 #include <map>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "fat/fat_deleted.h"
 #include "items/result_tree.h"

@@ -458,7 +458,8 @@ TEST_F(WithSleuthKit, FatUndeleteMarksEveryFileSavedWrongAndSavesMoreThanThePeer
         const auto result = save(image, p, tmp / "dest");
         ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
         // What The Sleuth Kit reads for each file: the contiguous guess every peer makes.
-        const std::string o = "-o " + std::to_string(starts[static_cast<std::size_t>(p - 1)]) + " " + shellQuote(image.path());
+        const std::string o =
+            "-o " + std::to_string(starts[static_cast<std::size_t>(p - 1)]) + " " + shellQuote(image.path());
         std::map<std::string, std::string> theirs;
         for (const FlsFile& t : flsFiles("-r " + o)) {
             const std::string out = (tmp / "icat").string();
@@ -492,7 +493,8 @@ TEST_F(WithSleuthKit, FatUndeleteMarksEveryFileSavedWrongAndSavesMoreThanThePeer
         }
         EXPECT_GT(exact, peerExact) << "byte-exact deleted files: ours " << exact << ", The Sleuth Kit's " << peerExact;
         // The summary lists the marked files.
-        EXPECT_NE(result.out.find("May be incomplete: " + std::to_string(marked) + " deleted file(s)"), std::string::npos)
+        EXPECT_NE(result.out.find("May be incomplete: " + std::to_string(marked) + " deleted file(s)"),
+                  std::string::npos)
             << result.out;
     }
 }
@@ -530,7 +532,8 @@ TEST_F(WithSleuthKit, NtfsStreamsAreSavedAsIcatReadsTheirAttributes) {
     }
     EXPECT_EQ(streams, 7) << "mult1.dat:ADS, note.txt:Zone.Identifier, three of photo.jpg, old.bin:ADS, gone.dat:ADS";
     EXPECT_NE(result.out.find("May be incomplete: 2 deleted file(s)"), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("old.bin:ADS: its clusters are now used by another file"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("old.bin:ADS: its clusters are now used by another file"), std::string::npos)
+        << result.out;
 }
 
 // The files of hostile-names.img and where a save of partition 1 and then partition 2 into one

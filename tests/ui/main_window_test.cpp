@@ -498,7 +498,8 @@ void MainWindowTest::deletedFilesCarryTheirTrustMark() {
         (mark ? marked : unmarked) << row->text(0);
     }
     QCOMPARE(marked, (QStringList{QStringLiteral("_rag1.dat"), QStringLiteral("_rag2.dat")}));
-    QCOMPARE(unmarked, (QStringList{QStringLiteral("UNDELETE.1"), QStringLiteral("_ing.dat"), QStringLiteral("_ult1.dat")}));
+    QCOMPARE(unmarked,
+             (QStringList{QStringLiteral("UNDELETE.1"), QStringLiteral("_ing.dat"), QStringLiteral("_ult1.dat")}));
     w.resize(980, 640);
     screenshot(w, QStringLiteral("7-trust-mark"));
 

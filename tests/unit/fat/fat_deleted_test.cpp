@@ -55,10 +55,11 @@ std::int64_t stamp(int seconds) {
 // none (t: the times, or kNone for all).
 std::vector<Entry> dftt(bool times) {
     auto t = [&](int s) { return times ? s : 0; };
-    return {{"frag1", 2, 2, true, t(0), t(4)},   {"frag2", 3, 4, true, t(2), t(12)},   {"sing", 7, 1, true, t(8), t(8)},
-            {"mult1", 8, 4, true, t(10), t(10)}, {"dir1", 13, 0, true, t(14), t(14)},  {"dir2", 14, 0, true, t(16), t(16)},
-            {"svi", 15, 0, false, t(18), t(18)}, {"restore", 16, 0, false, t(18), t(18)}, {"frag3", 17, 2, true, t(20), t(24)},
-            {"mult2", 18, 2, true, t(22), t(22)}};
+    return {{"frag1", 2, 2, true, t(0), t(4)},    {"frag2", 3, 4, true, t(2), t(12)},
+            {"sing", 7, 1, true, t(8), t(8)},     {"mult1", 8, 4, true, t(10), t(10)},
+            {"dir1", 13, 0, true, t(14), t(14)},  {"dir2", 14, 0, true, t(16), t(16)},
+            {"svi", 15, 0, false, t(18), t(18)},  {"restore", 16, 0, false, t(18), t(18)},
+            {"frag3", 17, 2, true, t(20), t(24)}, {"mult2", 18, 2, true, t(22), t(22)}};
 }
 
 const Layout kLayouts[] = {
@@ -207,7 +208,8 @@ TEST(FatStamp, DatesAndTimesInHundredths) {
         {kDay, (10 << 11) | (1 << 5) | 2, 150, (36000 + 60 + 4) * 100 + 150},
         {kDay + 1, 0, 0, 8640000},
         {static_cast<std::uint16_t>((44 << 9) | (4 << 5) | 1), 0, 0, 18 * std::int64_t{8640000}},  // 1 April
-        {static_cast<std::uint16_t>((45 << 9) | (1 << 5) | 1), 0, 0, (366 - 73) * std::int64_t{8640000}},  // 1 January 2025
+        {static_cast<std::uint16_t>((45 << 9) | (1 << 5) | 1), 0, 0,
+         (366 - 73) * std::int64_t{8640000}},         // 1 January 2025
         {(44 << 9) | (13 << 5) | 1, 0, 0, kNoStamp},  // month 13
         {(44 << 9) | (3 << 5), 0, 0, kNoStamp},       // day 0
         {0, 0, 0, kNoStamp},

@@ -63,7 +63,8 @@ TEST(SaveSummaryLines, ListsProblemsInOrderAndCapsEachList) {
     many.mayBeIncomplete = problems("m", 3);
     many.failed = problems("f", 4);
 
-    const std::string marked = " deleted file(s) whose bytes the disk cannot vouch for; check them before relying on them";
+    const std::string marked =
+        " deleted file(s) whose bytes the disk cannot vouch for; check them before relying on them";
     const std::string bestEffort =
         ". Their content is a best effort: the file system no longer records where it was, and later writes may "
         "have reused its space.";

@@ -1,6 +1,8 @@
 // NTFS named data streams (listed as "file:stream" behind their file, read like its data, kept
 // by a recovery log) and deleted files whose clusters another file holds now, on a small volume
 // laid out record by record.
+#include "ntfs/ntfs_deleted.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -8,7 +10,6 @@
 #include "items/tables.h"
 #include "log/recovery_log.h"
 #include "ntfs/mft.h"
-#include "ntfs/ntfs_deleted.h"
 #include "ntfs/ntfs_file.h"
 #include "ntfs/ntfs_search.h"
 #include "search/folder_listing.h"
@@ -52,7 +53,9 @@ struct Volume {
         return r;
     }
     Volume() {
-        record(0, std::move(file(u"$MFT").nonResident(0x80, {0x11, 64, 20}, 32 * 1024).initializedSize(32 * 1024)
+        record(0, std::move(file(u"$MFT")
+                                .nonResident(0x80, {0x11, 64, 20}, 32 * 1024)
+                                .initializedSize(32 * 1024)
                                 .resident(0x80, bytesOf("meta"), u"$Meta")));
         record(5, std::move(RecordBuilder(1024, 3).fileName(u".", 5, 3)));
         std::vector<std::byte> bitmap(250);
@@ -60,8 +63,10 @@ struct Volume {
         for (int c = 300; c < 310; ++c) bitmap[static_cast<std::size_t>(c / 8)] |= std::byte{1} << (c % 8);
         record(6, std::move(file(u"$Bitmap").resident(0x80, bitmap)));
         record(16, std::move(file(u"photo.jpg")
-                                 .nonResident(0x80, {0x21, 4, 0x2C, 0x01}, 2000).initializedSize(2000)
-                                 .nonResident(0x80, {0x21, 2, 0x30, 0x01}, 1000, u"thumb").initializedSize(1000)
+                                 .nonResident(0x80, {0x21, 4, 0x2C, 0x01}, 2000)
+                                 .initializedSize(2000)
+                                 .nonResident(0x80, {0x21, 2, 0x30, 0x01}, 1000, u"thumb")
+                                 .initializedSize(1000)
                                  .resident(0x80, bytesOf("Camera"), u"meta")));
         record(17, std::move(file(u"big.bin")
                                  .namedAttributeList({{0x30, 17, 0, u""}, {0x80, 17, 0, u""}, {0x80, 18, 0, u"ADS"}})
@@ -70,13 +75,18 @@ struct Volume {
         extension.poke32(0x20, 17).nonResident(0x80, {0x21, 4, 0x32, 0x01}, 2000, u"ADS").initializedSize(2000);
         record(18, std::move(extension));
         record(19, std::move(file(u"gone.dat", 0)
-                                 .nonResident(0x80, {0x21, 2, 0xF4, 0x01}, 1000).initializedSize(1000)
-                                 .nonResident(0x80, {0x21, 1, 0xF6, 0x01}, 300, u"ADS").initializedSize(300)));
+                                 .nonResident(0x80, {0x21, 2, 0xF4, 0x01}, 1000)
+                                 .initializedSize(1000)
+                                 .nonResident(0x80, {0x21, 1, 0xF6, 0x01}, 300, u"ADS")
+                                 .initializedSize(300)));
         record(20, std::move(file(u"old.bin", 0)
-                                 .nonResident(0x80, {0x21, 2, 0x2C, 0x01}, 800).initializedSize(800)
+                                 .nonResident(0x80, {0x21, 2, 0x2C, 0x01}, 800)
+                                 .initializedSize(800)
                                  .resident(0x80, bytesOf("old"), u"ADS")));
-        record(21, std::move(file(u"twin1.dat", 0).nonResident(0x80, {0x21, 4, 0x58, 0x02}, 2000).initializedSize(2000)));
-        record(22, std::move(file(u"twin2.dat", 0).nonResident(0x80, {0x21, 4, 0x5A, 0x02}, 2000).initializedSize(2000)));
+        record(21,
+               std::move(file(u"twin1.dat", 0).nonResident(0x80, {0x21, 4, 0x58, 0x02}, 2000).initializedSize(2000)));
+        record(22,
+               std::move(file(u"twin2.dat", 0).nonResident(0x80, {0x21, 4, 0x5A, 0x02}, 2000).initializedSize(2000)));
         record(23, std::move(file(u"tiny.txt", 0).resident(0x80, bytesOf("tiny"))));
         record(24, std::move(file(u"reused.dat", 0).nonResident(0x80, {0x21, 1, 0x00, 0x03}, 100).initializedSize(100)),
                99);
@@ -97,7 +107,9 @@ struct Searched {
         request.ntfs = v.params;
         EXPECT_EQ(RunSearch(request, *reader, state, RunContext{quiet, {}}).outcome, SearchOutcome::Finished);
     }
-    std::vector<ListedRow> root() { return ListFolderRows(state, *reader, state.model.tree.root(), FolderListing::Select); }
+    std::vector<ListedRow> root() {
+        return ListFolderRows(state, *reader, state.model.tree.root(), FolderListing::Select);
+    }
 };
 
 struct Row {
@@ -149,7 +161,8 @@ TEST(NtfsStreams, ListedBehindTheirFileAndMarkedWhereAnotherFileHoldsTheirCluste
     for (const ListedRow& r : listed) {
         for (const Row& want : kRoot) {
             if (want.name == r.name) {
-                EXPECT_NE(r.mayBeIncompleteWhy.find(want.why), std::string::npos) << r.name << ": " << r.mayBeIncompleteWhy;
+                EXPECT_NE(r.mayBeIncompleteWhy.find(want.why), std::string::npos)
+                    << r.name << ": " << r.mayBeIncompleteWhy;
             }
         }
     }
@@ -193,7 +206,8 @@ TEST(NtfsStreams, ARecoveryLogKeepsThemAndTheMarksComeBack) {
     RecoveryState loaded;
     NullObserver quiet;
     RestoreRecoveryLog(*decoded, loaded, *s.reader, quiet);
-    EXPECT_EQ(rowsOf(ListFolderRows(loaded, *s.reader, loaded.model.tree.root(), FolderListing::Select)), rowsOf(before));
+    EXPECT_EQ(rowsOf(ListFolderRows(loaded, *s.reader, loaded.model.tree.root(), FolderListing::Select)),
+              rowsOf(before));
 }
 
 TEST(NtfsDeleted, WithoutABitmapEveryDeletedFileWithRunsIsMarked) {
@@ -201,9 +215,11 @@ TEST(NtfsDeleted, WithoutABitmapEveryDeletedFileWithRunsIsMarked) {
     v.disk.put(Volume::sectorOf(6), std::vector<std::byte>(1024));
     SectorReader reader(v.disk.source());
     const RunList mft = BuildMftRunList(reader, v.params);
-    const std::vector<NtfsDeletedData> items = {
-        {Volume::sectorOf(19), 19, ""}, {Volume::sectorOf(19), 19, "ADS"}, {Volume::sectorOf(23), 23, ""},
-        {Volume::sectorOf(20), 20, "ADS"}, {Volume::sectorOf(3), 3, ""}};
+    const std::vector<NtfsDeletedData> items = {{Volume::sectorOf(19), 19, ""},
+                                                {Volume::sectorOf(19), 19, "ADS"},
+                                                {Volume::sectorOf(23), 23, ""},
+                                                {Volume::sectorOf(20), 20, "ADS"},
+                                                {Volume::sectorOf(3), 3, ""}};
     const std::vector<NtfsDeletedTrust> trust = WeighNtfsDeleted(reader, v.params, mft, items);
     ASSERT_EQ(trust.size(), items.size());
     EXPECT_TRUE(trust[0].mayBeIncomplete);
@@ -221,7 +237,7 @@ TEST(NtfsStreamRows, NamesAndTheRowsALogGivesBack) {
         const char* row;
         const char* stream;
     } names[] = {
-        {"a.txt", "a.txt:s", "s"}, {"a:b", "a:b:c", "c"}, {"a", "a:b:c", "b:c"}, {"a.txt", "a.txt", ""},
+        {"a.txt", "a.txt:s", "s"}, {"a:b", "a:b:c", "c"},    {"a", "a:b:c", "b:c"},     {"a.txt", "a.txt", ""},
         {"a.txt", "a.txt:", ""},   {"a.txt", "b.txt:s", ""}, {"a.txt", "a.txtx:s", ""},
     };
     for (const auto& n : names) EXPECT_EQ(NtfsStreamName(n.file, n.row), n.stream) << n.row;
@@ -234,7 +250,7 @@ TEST(NtfsStreamRows, NamesAndTheRowsALogGivesBack) {
     } rows[] = {
         {"a.txt", 40, "FILE"}, {"a.txt:s", 40, "STREAM"}, {"a.txt:t", 40, "STREAM"},
         {"b.txt", 41, "FILE"}, {"a.txt:s", 41, "FILE"},  // another record: no stream of a.txt
-        {"c", 42, "FILE"},     {"c", 42, "FILE"},         // the same record again, no colon: no stream
+        {"c", 42, "FILE"},     {"c", 42, "FILE"},        // the same record again, no colon: no stream
     };
     for (const auto& r : rows) {
         const int i = table.AppendRow(r.name);

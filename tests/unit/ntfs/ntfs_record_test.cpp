@@ -267,7 +267,8 @@ TEST(AttributeWalks, NamedDataStreams) {
     // A resident stream, a non-resident one of 5 GiB in two parts (the second from cluster 16),
     // and a stream whose name offset points past its attribute: its name cannot be read.
     RecordBuilder r;
-    r.resident(0x80, toBytes({1, 2, 3}), u"Zone.Identifier").nonResident(0x80, {0x21, 0x10, 0x00, 0x01}, 5ull << 30, u"thumb");
+    r.resident(0x80, toBytes({1, 2, 3}), u"Zone.Identifier")
+        .nonResident(0x80, {0x21, 0x10, 0x00, 0x01}, 5ull << 30, u"thumb");
     r.resident(0x80, toBytes({9}));
     r.nonResident(0x80, {0x21, 0x10, 0x00, 0x02}, 0, u"thumb").resident(0x80, toBytes({7}), u"bad");
     auto b = r.bytes();
