@@ -120,8 +120,9 @@ private:
     }
 
     void collectAnchors(const std::vector<FatEntryFact>& entries, const std::vector<std::uint32_t>& folderClusters) {
+        std::unordered_set<std::uint64_t> seen;  // a directory read twice gives its entries twice
         for (const FatEntryFact& e : entries) {
-            if (e.firstCluster < 2 || e.firstCluster >= m_clusterEnd) continue;
+            if (e.firstCluster < 2 || e.firstCluster >= m_clusterEnd || !seen.insert(e.position).second) continue;
             Anchor& a = m_anchors[e.firstCluster];
             ++a.entries;
             if (e.created != kNoStamp && (a.created == kNoStamp || e.created < a.created)) a.created = e.created;

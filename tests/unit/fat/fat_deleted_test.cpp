@@ -163,6 +163,19 @@ TEST(FatDeletedFiles, GuessesAndMarks) {
                 EXPECT_EQ(g->why, "") << x.name;
             }
         }
+        // A directory read twice (a folder found twice) gives its entries twice: nothing changes.
+        std::vector<FatEntryFact> twice = facts;
+        twice.insert(twice.end(), facts.begin(), facts.end());
+        const FatDeletedFiles again = FatDeletedFiles::Weigh(chains, fat.p, volumeEnd, twice, folders);
+        for (const FatEntryFact& f : facts) {
+            const FatGuess* a = weighed.Find(f.position);
+            const FatGuess* b = again.Find(f.position);
+            ASSERT_EQ(a == nullptr, b == nullptr);
+            if (a != nullptr) {
+                EXPECT_EQ(a->clusters, b->clusters);
+                EXPECT_EQ(a->why, b->why);
+            }
+        }
         // Live files and folders are not weighed.
         for (std::size_t i = 0; i < layout.entries.size(); ++i) {
             const bool chainGone = !layout.entries[i].deleted && std::string(layout.entries[i].name) == "chainless";
