@@ -229,7 +229,8 @@ private:
         if (f.clusters.size() >= f.need) return;
         const std::uint64_t wanted = f.need - f.clusters.size();
         const std::uint64_t end = searchEnd(f);
-        const std::uint64_t bound = std::min(timeBound(f), end);
+        const std::uint64_t timed = timeBound(f);
+        const std::uint64_t bound = std::min(timed, end);
         std::vector<std::uint32_t> picked;
         auto pick = [&](std::uint64_t from, std::uint64_t to, bool held) {
             for (std::uint64_t c = from; c < to && picked.size() < wanted; ++c) {
@@ -243,7 +244,7 @@ private:
         };
         const std::uint64_t from = std::uint64_t{f.first} + 1;
         pick(from, bound, false);
-        if (steal && bound < m_clusterEnd) pick(from, bound, true);
+        if (steal && timed < m_clusterEnd) pick(from, bound, true);
         pick(std::max(bound, from), end, false);
 
         std::vector<std::size_t> victims;

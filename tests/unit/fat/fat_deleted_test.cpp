@@ -186,6 +186,31 @@ TEST(FatDeletedFiles, GuessesAndMarks) {
     }
 }
 
+// Clusters are looked for up to 65,536 past a file's first one. Without times that bound it, a
+// blocked file never takes clusters from another file's run, also when it finds none it may
+// have there: it is saved short, and marked.
+TEST(FatDeletedFiles, NoTimesNoTakingWhereTheSearchEnds) {
+    DiskBuilder disk(200000);
+    FatBuilder fat(disk, 2048, false, 2, 300);
+    fat.bootSector();
+    for (std::uint32_t c = 7; c < 70000; ++c) fat.fat(c, 0xFFFF);
+    auto reader = disk.reader();
+    ClusterChainReader chains(*reader, fat.p);
+    std::vector<FatEntryFact> facts(3);
+    facts[0] = {100, 2, 2000, false, true, stamp(0), stamp(0)};
+    facts[1] = {132, 3, 4000, false, true, stamp(0), stamp(0)};
+    facts[2] = {164, 7, 70000, false, false, stamp(0), stamp(0)};
+    const FatDeletedFiles weighed = FatDeletedFiles::Weigh(chains, fat.p, 200000, facts, {});
+    const FatGuess* blocked = weighed.Find(100);
+    ASSERT_NE(blocked, nullptr);
+    EXPECT_EQ(blocked->clusters, std::vector<std::uint32_t>{2});
+    EXPECT_NE(blocked->why.find("no more free clusters"), std::string::npos) << blocked->why;
+    const FatGuess* run = weighed.Find(132);
+    ASSERT_NE(run, nullptr);
+    EXPECT_EQ(run->clusters, (std::vector<std::uint32_t>{3, 4, 5, 6}));
+    EXPECT_TRUE(run->mayBeIncomplete) << "it holds the blocked file's nearest candidates";
+}
+
 // The guess as the file's bytes: the clusters in order, adjacent ones joined, cut to the size.
 TEST(FatDeletedFiles, GuessLayoutFollowsTheClusters) {
     FatVolumeParams p;
