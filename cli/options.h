@@ -31,11 +31,12 @@ struct Options {
     std::string to;
     bool all = false;
     std::optional<CollisionAnswer> collision;
-    // Advance Search: --advance, and what it looks for and where.
+    bool findLost = false;                                         // search the disk for partitions the table lost
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> range;  // --range START-END: [START, END)
+    // Advance Search: --advance, and what it looks for (--range above says where).
     bool advance = false;
-    std::optional<FileSystemType> type;                              // --type
-    std::optional<std::pair<std::uint64_t, std::uint64_t>> range;   // --range START-END
-    std::optional<std::size_t> fileSystem;                           // --fs N, 1-based
+    std::optional<FileSystemType> type;       // --type
+    std::optional<std::size_t> fileSystem;    // --fs N, 1-based
 };
 
 // Parses the options after the command word (argv[2] on); unknown options are usage errors.

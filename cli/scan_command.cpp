@@ -13,7 +13,7 @@ namespace quorlan::cli {
 
 int cmdScan(const Options& opt) {
     if (opt.partition || opt.advance || opt.fileSystem || !opt.loadLog.empty() || !opt.saveLog.empty() ||
-        !opt.to.empty() || opt.files || opt.all || opt.collision) {
+        !opt.to.empty() || opt.files || opt.all || opt.collision || opt.findLost) {
         return usageError("'scan' takes --type, --range and --json");
     }
     Session session;

@@ -24,11 +24,11 @@ std::optional<std::size_t> addDisk(Session& session, const Options& opt, int& ex
     return *slot;
 }
 
-std::optional<int> openDisk(Session& session, const Options& opt) {
+std::optional<int> openDisk(Session& session, const Options& opt, SearchObserver* observer) {
     int exitCode = kExitDone;
     const auto slot = addDisk(session, opt, exitCode);
     if (!slot) return exitCode;
-    auto selected = session.SelectDisk(*slot);
+    auto selected = session.SelectDisk(*slot, observer);
     if (!selected) return failure(selected.error().message);
     return std::nullopt;
 }
@@ -79,7 +79,7 @@ std::optional<int> obtainAdvanceResult(Session& session, const Options& opt, Ter
 
 std::optional<int> obtainResult(Session& session, const Options& opt, TerminalProgress& progress, bool& stopped,
                                 bool& nothingFound) {
-    if (const auto failed = openDisk(session, opt)) return *failed;
+    if (const auto failed = openDisk(session, opt, &progress)) return *failed;
     SectorReader& reader = *session.reader();
     RecoveryState& state = session.recovery();
     if (!opt.loadLog.empty()) {
@@ -89,8 +89,22 @@ std::optional<int> obtainResult(Session& session, const Options& opt, TerminalPr
         return std::nullopt;
     }
     if (opt.advance) return obtainAdvanceResult(session, opt, progress, stopped, nothingFound);
+    if (opt.findLost) {
+        LostPartitionResult found;
+        if (const auto code = findLostPartitions(session, opt, progress, found)) return code;
+        if (found.stopped) {
+            std::cerr << "quorlan-cli: partition search stopped; nothing was searched\n";
+            return kExitStopped;
+        }
+    }
     auto request = session.PrepareStandardSearch(*opt.partition - 1);
-    if (!request) return failure(request.error().message);
+    if (!request) {
+        std::string message = request.error().message;
+        if (!opt.findLost && progress.partitionTableCorruptSeen()) {
+            message += "; --find-lost searches the disk for the partitions that its table no longer lists";
+        }
+        return failure(message);
+    }
 
     std::stop_source stopper;
     auto search = std::async(std::launch::async, [&] {
@@ -102,14 +116,35 @@ std::optional<int> obtainResult(Session& session, const Options& opt, TerminalPr
     return std::nullopt;
 }
 
+std::optional<int> checkFindLost(const Options& opt) {
+    if (opt.range && !opt.findLost) return usageError("--range goes with --find-lost");
+    return std::nullopt;
+}
+
+std::optional<int> findLostPartitions(Session& session, const Options& opt, TerminalProgress& progress,
+                                      LostPartitionResult& result) {
+    const std::uint64_t rangeStart = opt.range ? opt.range->first : 0;
+    const std::uint64_t rangeEnd = opt.range ? opt.range->second : 0;
+    std::stop_source stopper;
+    auto search = std::async(std::launch::async, [&] {
+        return session.FindLostPartitions(RunContext{progress, stopper.get_token()}, rangeStart, rangeEnd);
+    });
+    auto found = awaitStoppable(search, stopper);
+    progress.finish();
+    if (!found) return failure(found.error().message);
+    result = std::move(found).value();
+    (void)session.AddFoundPartitions(result);
+    return std::nullopt;
+}
+
 std::optional<int> checkSource(const Options& opt, const char* command) {
     const std::string name = std::string("'") + command + "'";
     const int sources = (opt.partition ? 1 : 0) + (opt.loadLog.empty() ? 0 : 1) + (opt.advance ? 1 : 0);
     if (sources > 1) return usageError(name + " takes one of --partition, --advance and --load-log");
     if (sources == 0) return usageError(name + " needs --partition N, --advance or --load-log FILE");
-    if (!opt.advance && (opt.type || opt.range || opt.fileSystem)) {
-        return usageError("--type, --range and --fs go with --advance");
-    }
+    if (opt.findLost && !opt.partition) return usageError("--find-lost goes with --partition");
+    if (!opt.advance && (opt.type || opt.fileSystem)) return usageError("--type and --fs go with --advance");
+    if (opt.range && !opt.advance && !opt.findLost) return usageError("--range goes with --advance or --find-lost");
     return std::nullopt;
 }
 

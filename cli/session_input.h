@@ -15,13 +15,23 @@ namespace quorlan::cli {
 // with the exit code in exitCode.
 [[nodiscard]] std::optional<std::size_t> addDisk(Session& session, const Options& opt, int& exitCode);
 
-// Adds that disk and selects it (its partition table is read); prints the error and returns the
-// exit code on failure, empty on success.
-[[nodiscard]] std::optional<int> openDisk(Session& session, const Options& opt);
+// Adds that disk and selects it (its partition table is read, with notes on a damaged table going
+// to observer); prints the error and returns the exit code on failure, empty on success.
+[[nodiscard]] std::optional<int> openDisk(Session& session, const Options& opt, SearchObserver* observer = nullptr);
 
-// Checks that one of --partition, --advance and --load-log is given, and --type, --range and --fs
-// only with --advance; returns the exit code of a usage error.
+// Checks that one of --partition, --advance and --load-log is given, --type and --fs only with
+// --advance, --find-lost only with --partition, and --range with --advance or --find-lost;
+// returns the exit code of a usage error.
 [[nodiscard]] std::optional<int> checkSource(const Options& opt, const char* command);
+
+// --range goes with --find-lost; returns the exit code of a usage error.
+[[nodiscard]] std::optional<int> checkFindLost(const Options& opt);
+
+// --find-lost: searches the selected disk (or its --range) for lost partitions with progress on
+// standard error, Ctrl-C stopping it, and adds what it found to the session's partition list.
+// Returns the exit code of a failure (a range off the disk), or empty to go on.
+[[nodiscard]] std::optional<int> findLostPartitions(Session& session, const Options& opt, TerminalProgress& progress,
+                                                    LostPartitionResult& result);
 
 // Scans the disk that the session has selected as an Advance Search of --type and --range does,
 // with Ctrl-C stopping the scan (the analysis then runs over what was scanned), and prints the

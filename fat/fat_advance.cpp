@@ -15,9 +15,6 @@ namespace quorlan {
 
 namespace {
 
-// Offsets in a FAT boot sector that only the Advance Search reads.
-constexpr std::size_t kBpbTotalSectors16 = 0x13;  // u16: the volume's sectors when they fit 16 bits, else 0
-constexpr std::size_t kBpbTotalSectors32 = 0x20;  // u32: the volume's sectors when the 16-bit count is 0
 // The boot-sector test reads the last two characters of the type texts.
 constexpr std::size_t kFat32TypeDigits = kFat32TypeText + 3;  // "32" of "FAT32" at 0x52
 constexpr std::size_t kFat16TypeDigits = kFat16TypeText + 3;  // "16" of "FAT16" at 0x36

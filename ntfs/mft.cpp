@@ -4,6 +4,7 @@
 
 #include "items/result_tree.h"
 #include "items/tables.h"
+#include "ntfs/ntfs_search.h"
 
 namespace quorlan {
 
@@ -11,6 +12,17 @@ namespace {
 
 constexpr std::size_t kMaxAttributeListBytes = 1 << 20;
 constexpr std::size_t kMaxListedRecords = 68;
+
+// The size of the data stream named stream, from the part of it that starts at cluster 0 (the
+// only part that keeps the sizes), when the record holds that part.
+std::optional<std::uint64_t> firstPartSize(ByteView record, const std::string& stream) {
+    const auto pos = FindDataAttribute(record, stream);
+    if (!pos) return std::nullopt;
+    if (record.u8(*pos + kAttrNonResident) == 1 && record.u64le(*pos + kAttrLowestVcn).value_or(1) != 0) {
+        return std::nullopt;
+    }
+    return FindDataSize(record, stream);
+}
 
 }  // namespace
 
@@ -104,6 +116,15 @@ std::optional<std::vector<std::byte>> ReadFileRecord(SectorReader& reader, std::
     return record;
 }
 
+std::optional<std::vector<std::byte>> MftRecordWindow::read(std::uint64_t sector) {
+    if (m_recordSectors == 0 || m_recordSectors > 8) return std::nullopt;
+    const auto bytes = m_window.sectors(sector, static_cast<std::uint32_t>(m_recordSectors));
+    if (bytes.empty()) return std::nullopt;
+    std::vector<std::byte> record(bytes.begin(), bytes.end());
+    if (!RepairFileRecord(record)) return std::nullopt;
+    return record;
+}
+
 RunList BuildMftRunList(SectorReader& reader, const NtfsVolumeParams& params) {
     RunList runs;
     if (params.mftSector != 0) runs = runsFromRecordZero(reader, params, params.mftSector);
@@ -123,6 +144,53 @@ std::optional<std::uint64_t> MftRecordToSector(const RunList& mftRuns, std::uint
         before += run.length;
     }
     return std::nullopt;
+}
+
+FileRecordGroup::FileRecordGroup(SectorReader& reader, ByteView record, std::uint64_t self,
+                                 const NtfsVolumeParams& params, const RunList& mftRuns)
+    : m_reader(reader), m_record(record), m_mftRuns(mftRuns), m_recordSectors(params.recordSectors),
+      m_listed(AttributeListEntries(reader, record, params)), m_numbers{self} {
+    for (const AttributeListEntry& e : m_listed) {
+        if (m_numbers.size() >= kMaxListedRecords) break;
+        if (std::find(m_numbers.begin(), m_numbers.end(), e.record) == m_numbers.end()) m_numbers.push_back(e.record);
+    }
+    m_extensions.resize(m_numbers.size());
+}
+
+std::optional<ByteView> FileRecordGroup::at(std::size_t k) {
+    if (k == 0) return m_record;
+    if (k >= m_numbers.size()) return std::nullopt;
+    if (!m_extensions[k]) {
+        const auto sector = MftRecordToSector(m_mftRuns, m_numbers[k], m_recordSectors);
+        if (!sector) return std::nullopt;
+        m_extensions[k] = ReadFileRecord(m_reader, *sector, m_recordSectors);
+        if (!m_extensions[k]) m_extensions[k] = std::vector<std::byte>{};
+    }
+    if (m_extensions[k]->empty()) return std::nullopt;
+    return ByteView(*m_extensions[k]);
+}
+
+std::vector<std::pair<std::string, std::uint64_t>> FileRecordGroup::namedStreams() {
+    // The names: in the record, then those its attribute list names.
+    std::vector<std::string> names = NamedDataStreams(m_record);
+    for (const AttributeListEntry& e : m_listed) {
+        if (e.type != kAttrData || e.name.empty()) continue;
+        if (std::find(names.begin(), names.end(), e.name) == names.end()) names.push_back(e.name);
+    }
+    std::vector<std::pair<std::string, std::uint64_t>> out;
+    for (std::string& stream : names) {
+        std::uint64_t size = 0;
+        for (std::size_t k = 0; k < m_numbers.size(); ++k) {
+            const auto view = at(k);
+            if (!view) continue;
+            if (const auto s = firstPartSize(*view, stream)) {
+                size = *s;
+                break;
+            }
+        }
+        out.emplace_back(std::move(stream), size);
+    }
+    return out;
 }
 
 MftWalkCounts WalkMft(SectorReader& reader, const NtfsVolumeParams& p, const RunList& mftRuns,
@@ -169,27 +237,10 @@ MftWalkCounts WalkMft(SectorReader& reader, const NtfsVolumeParams& p, const Run
                 // file of its own.
                 if ((record.u64le(kRecordBaseReference).value_or(0) & 0xFFFFFFFFFFFFull) != 0) continue;
                 const auto r = static_cast<std::uint32_t>(slot);
-                // The record itself, then the records its attribute list names (resident or not).
-                std::vector<std::uint32_t> list{r};
-                for (const AttributeListEntry& e : AttributeListEntries(reader, record, p)) {
-                    if (list.size() >= kMaxListedRecords) break;
-                    if (std::find(list.begin(), list.end(), e.record) == list.end()) list.push_back(e.record);
-                }
-                std::vector<std::optional<std::vector<std::byte>>> extensions(list.size());
-                auto recordAt = [&](std::size_t k) -> std::optional<ByteView> {
-                    if (k == 0) return record;
-                    if (!extensions[k]) {
-                        const auto at = MftRecordToSector(mftRuns, list[k], recordSectors);
-                        if (!at) return std::nullopt;
-                        extensions[k] = ReadFileRecord(reader, *at, recordSectors);
-                        if (!extensions[k]) extensions[k] = std::vector<std::byte>{};
-                    }
-                    if (extensions[k]->empty()) return std::nullopt;
-                    return ByteView(*extensions[k]);
-                };
+                FileRecordGroup group(reader, record, r, p, mftRuns);
                 std::optional<FileNameInfo> name;
-                for (std::size_t k = 0; k < list.size() && !name; ++k) {
-                    if (const auto view = recordAt(k)) name = FindAnyFileName(*view);
+                for (std::size_t k = 0; k < group.size() && !name; ++k) {
+                    if (const auto view = group.at(k)) name = FindAnyFileName(*view);
                 }
                 if (!name) continue;
                 const std::uint8_t flags = record.u8(kRecordFlags).value_or(1);
@@ -202,8 +253,8 @@ MftWalkCounts WalkMft(SectorReader& reader, const NtfsVolumeParams& p, const Run
                     ++counts.folders;
                 } else {
                     std::uint64_t size = 0;
-                    for (std::size_t k = 0; k < list.size(); ++k) {
-                        const auto view = recordAt(k);
+                    for (std::size_t k = 0; k < group.size(); ++k) {
+                        const auto view = group.at(k);
                         if (!view) continue;
                         if (const auto s = FindDataSize(*view)) {
                             size = *s;
@@ -213,8 +264,17 @@ MftWalkCounts WalkMft(SectorReader& reader, const NtfsVolumeParams& p, const Run
                     const int row = fileTable.AppendRow(name->name);
                     setCommonCells(fileTable, fileColumns, row, recordSector, r, *name, flags == 0);
                     fileTable.SetNumber(row, fileColumns.size, size);
-                    fileTable.SetCell(row, fileColumns.type, "FILE");
+                    fileTable.SetCell(row, fileColumns.type, kNtfsFileType);
                     ++counts.files;
+                    // Its named data streams, each a row behind it. The metadata files' streams
+                    // ($BadClus:$Bad spans the volume) hold no one's data.
+                    if (r < kNtfsFirstUserRecord) continue;
+                    for (const auto& [stream, streamSize] : group.namedStreams()) {
+                        const int streamRow = fileTable.AppendRow(NtfsStreamRowName(name->name, stream));
+                        setCommonCells(fileTable, fileColumns, streamRow, recordSector, r, *name, flags == 0);
+                        fileTable.SetNumber(streamRow, fileColumns.size, streamSize);
+                        fileTable.SetCell(streamRow, fileColumns.type, kNtfsStreamType);
+                    }
                 }
             }
             first += n;

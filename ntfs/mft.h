@@ -2,13 +2,17 @@
 // rows the whole-disk scan makes of FILE records and INDX buffers.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "core/run_context.h"
 #include "core/sector_reader.h"
+#include "core/sector_scan.h"
 #include "items/record_table.h"
 #include "ntfs/ntfs_boot_sector.h"
 #include "ntfs/ntfs_record.h"
@@ -33,6 +37,47 @@ namespace quorlan {
 // with "FILE".
 [[nodiscard]] std::optional<std::vector<std::byte>> ReadFileRecord(SectorReader& reader, std::uint64_t sector,
                                                                    std::uint64_t recordSectors);
+
+// Reads file records through windows of the disk (1 MiB unless told): records read in the order
+// the $MFT holds them share one read instead of one read each.
+class MftRecordWindow {
+public:
+    MftRecordWindow(SectorReader& reader, std::uint64_t recordSectors, std::uint32_t windowSectors = 2048)
+        : m_window(reader, std::max<std::uint32_t>(windowSectors, 8)), m_recordSectors(recordSectors) {}
+
+    // The record at sector with its update sequence applied, or empty when it is no FILE record
+    // (or records are not 1 to 8 sectors long).
+    [[nodiscard]] std::optional<std::vector<std::byte>> read(std::uint64_t sector);
+
+private:
+    SectorWindow m_window;
+    std::uint64_t m_recordSectors;
+};
+
+// A base record and the extension records its attribute list names (resident or not), those
+// read from the disk only when asked for: the record itself is 0, the others follow in the order
+// the list names them (at most 68).
+class FileRecordGroup {
+public:
+    FileRecordGroup(SectorReader& reader, ByteView record, std::uint64_t self, const NtfsVolumeParams& params,
+                    const RunList& mftRuns);
+
+    [[nodiscard]] std::size_t size() const { return m_numbers.size(); }
+    // Record k, repaired; empty when the $MFT does not place it or it is no FILE record.
+    [[nodiscard]] std::optional<ByteView> at(std::size_t k);
+    // The file's named data streams, with the size that the part of each starting at cluster 0
+    // gives (0 when no record of the group holds that part).
+    [[nodiscard]] std::vector<std::pair<std::string, std::uint64_t>> namedStreams();
+
+private:
+    SectorReader& m_reader;
+    ByteView m_record;
+    const RunList& m_mftRuns;
+    std::uint64_t m_recordSectors;
+    std::vector<AttributeListEntry> m_listed;
+    std::vector<std::uint64_t> m_numbers;
+    std::vector<std::optional<std::vector<std::byte>>> m_extensions;
+};
 
 struct MftWalkCounts {
     std::uint64_t folders = 0;

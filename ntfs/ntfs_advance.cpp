@@ -99,7 +99,10 @@ void NtfsScanDetector::examineRecord(const ScannedSector& scanned) {
         m_findings.systemRecords.push_back({scanned.number, *number, firstDataCluster(view)});
     }
     if (AddMftEntryRow(view, scanned.number, m_tables.mftEntries)) {
-        m_findings.records.push_back({static_cast<std::uint8_t>(size / kSectorSize), number.has_value()});
+        const bool mayHoldStreams =
+            !NamedDataStreams(view).empty() || FindAttribute(view, kAttrAttributeList, false).has_value();
+        m_findings.records.push_back(
+            {static_cast<std::uint8_t>(size / kSectorSize), number.has_value(), mayHoldStreams});
         m_counters.add(Counter::RecordsFound);
         return;
     }
@@ -846,14 +849,27 @@ NtfsAdvanceVolume BuildNtfsAdvanceEntries(std::size_t number, const RecordTable&
         if (size == "0") {
             if (const auto it = sizeOf.find(self); it != sizeOf.end()) size = std::to_string(*it->second->dataSize);
         }
-        const int e = fileTable.AppendRow(name);
-        fileTable.SetCell(e, "sector", entries.GetCell(r, sectorColumn));
-        fileTable.SetNumber(e, "self", self);
-        fileTable.SetCell(e, "parent", parent);
-        fileTable.SetCell(e, "date", date);
-        fileTable.SetCell(e, sizeColumn, size);
-        fileTable.SetCell(e, "Type", "FILE");
-        if (entries.GetCell(r, "Deleted") == "1") fileTable.SetCell(e, "Deleted", "1");
+        const bool deleted = entries.GetCell(r, "Deleted") == "1";
+        const auto addRow = [&](const std::string& rowName, const std::string& rowSize, const char* type) {
+            const int e = fileTable.AppendRow(rowName);
+            fileTable.SetCell(e, "sector", entries.GetCell(r, sectorColumn));
+            fileTable.SetNumber(e, "self", self);
+            fileTable.SetCell(e, "parent", parent);
+            fileTable.SetCell(e, "date", date);
+            fileTable.SetCell(e, sizeColumn, rowSize);
+            fileTable.SetCell(e, "Type", type);
+            if (deleted) fileTable.SetCell(e, "Deleted", "1");
+        };
+        addRow(name, size, kNtfsFileType);
+        // Its named data streams, each a row behind it, as the $MFT walk lists them (the metadata
+        // files' streams hold no one's data).
+        if (!findings.records[static_cast<std::size_t>(r)].mayHoldStreams || self < kNtfsFirstUserRecord) continue;
+        const auto record = ReadFileRecord(reader, entries.GetU64(r, sectorColumn), v.recordSectors);
+        if (!record) continue;
+        FileRecordGroup group(reader, ByteView(*record), self, v, out.mftRuns);
+        for (const auto& [stream, streamSize] : group.namedStreams()) {
+            addRow(NtfsStreamRowName(name, stream), std::to_string(streamSize), kNtfsStreamType);
+        }
     }
     observer.setDone(static_cast<std::uint64_t>(total));
     return out;

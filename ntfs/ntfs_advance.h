@@ -53,6 +53,7 @@ struct NtfsScanFindings {
     struct Record {
         std::uint8_t sectors = 2;  // the record's size in sectors
         bool numbered = false;     // it carries its own number (RecordNumber)
+        bool mayHoldStreams = false;  // it has a named $DATA or an attribute list: read again for its streams
     };
     std::vector<Record> records;  // one per MftEntryTable row, in row order
 

@@ -3,15 +3,20 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
+#include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "fat/fat_advance.h"
+#include "fat/fat_deleted.h"
 #include "items/result_tree.h"
 #include "items/tables.h"
 #include "items/volume.h"
 #include "ntfs/ntfs_advance.h"
+#include "ntfs/ntfs_deleted.h"
 #include "ntfs/ntfs_record.h"
 
 namespace quorlan {
@@ -44,6 +49,14 @@ struct AdvanceScanState {
     std::size_t selected = 0;            // the file system whose entries were built (1-based), 0 for none
 };
 
+// What was worked out about the deleted files of the result shown (search/deleted_files.h), kept
+// until the model holds another result.
+struct DeletedFilesWeighing {
+    std::uint64_t generation = 0;  // the model's generation it belongs to; 0 before any
+    std::optional<FatDeletedFiles> fat;
+    std::optional<std::map<std::pair<std::uint32_t, std::string>, NtfsDeletedTrust>> ntfs;  // by record and stream
+};
+
 // Everything a search fills and the result pages read: one per session.
 struct RecoveryState {
     RecordTables tables;
@@ -52,6 +65,7 @@ struct RecoveryState {
     RunList mftRuns;         // the $MFT's runs, after an NTFS Standard Search or a loaded log
     SearchSetup setup;
     AdvanceScanState advance;
+    DeletedFilesWeighing deletedFiles;
 
     // Rows of the NTFS entry table by parent number, for listing folders.
     [[nodiscard]] const std::vector<int>& NtfsFilesOf(std::uint32_t parent);

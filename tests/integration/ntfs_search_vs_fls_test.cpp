@@ -320,17 +320,19 @@ TEST_F(NtfsWithFls, AdvanceSearchListsWhatFlsListsOnTheIntactVolumeAndNothingEls
 // exactly what the Standard Search lists.
 TEST(NtfsAdvanceSearch, ListsWhatTheStandardSearchListsOnAnIntactVolume) {
     if (!test::haveTool("jq")) GTEST_SKIP() << "jq is not installed";
-    for (const char* image : {kImage, "ntfs-two-volumes.img"}) {
+    // ntfs-streams.img: named streams and the trust marks of deleted files come out the same
+    // whichever search listed the records.
+    for (const char* image : {kImage, "ntfs-two-volumes.img", "ntfs-streams.img"}) {
         SCOPED_TRACE(image);
         const auto key = [](const Item& i) {
             std::ostringstream s;
-            s << i;
+            s << i << (i.mayBeIncomplete ? " may be incomplete" : "");
             return s.str();
         };
         std::set<std::string> standard, advance;
         for (const Item& i : quorlanItems(fixture(image))) standard.insert(key(i));
         for (const Item& i : quorlanItems(fixture(image), "--advance")) advance.insert(key(i));
-        EXPECT_GT(standard.size(), 30u);
+        EXPECT_GT(standard.size(), 20u);
         EXPECT_EQ(advance, standard);
     }
 }
