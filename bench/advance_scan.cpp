@@ -1,14 +1,19 @@
 // Times the Advance Search's scan of a whole image against the least a scan of every sector can
 // cost (bench/reference_loop.h) in the same chunk size, both from the page cache, and prints the
-// ratio. Then the rest of an Advance Search of the image (the folders of file system 1, every
-// folder listed), the analysis of 50,000 directory clusters, and this process's peak memory.
+// ratio. Then, in one more search of every type, how long the analysis after the scan takes and
+// the rest of the Advance Search of the image (the entries of file system 1, every folder
+// listed), the analysis of 50,000 directory clusters, and this process's peak memory.
 //
-//   quorlan-advance-bench IMAGE [--runs N]
+//   quorlan-advance-bench IMAGE [--runs N] [--type FAT16|FAT32|NTFS]
+//
+// --type (FAT32 unless given) is the type of the second timed search, which looks for it alone.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <optional>
+#include <string_view>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -56,9 +61,28 @@ RecordTable fiftyThousandDirectories() {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: quorlan-advance-bench IMAGE [--runs N]\n");
+    std::fprintf(stderr, "usage: quorlan-advance-bench IMAGE [--runs N] [--type FAT16|FAT32|NTFS]\n");
     return 2;
 }
+
+// Notes when the scan's progress reaches the end of its range: the analysis starts then.
+class ScanEndClock final : public SearchObserver {
+public:
+    void beginPhase(std::string_view, std::uint64_t totalUnits) override {
+        if (m_phases++ == 0) m_total = totalUnits;
+    }
+    void setDone(std::uint64_t doneUnits) override {
+        if (m_phases == 1 && doneUnits >= m_total && !m_scanEnd) m_scanEnd = Clock::now();
+    }
+    void status(std::string_view) override {}
+    void counter(Counter, std::uint64_t) override {}
+    [[nodiscard]] std::optional<Clock::time_point> scanEnd() const { return m_scanEnd; }
+
+private:
+    int m_phases = 0;
+    std::uint64_t m_total = 0;
+    std::optional<Clock::time_point> m_scanEnd;
+};
 
 }  // namespace
 
@@ -66,9 +90,15 @@ int main(int argc, char** argv) {
     if (argc < 2) return usage();
     const std::string image = argv[1];
     int runs = 5;
+    FileSystemType alone = FileSystemType::Fat32;
     for (int i = 2; i < argc; ++i) {
         if (std::string(argv[i]) == "--runs" && i + 1 < argc) {
             runs = std::max(1, std::stoi(argv[++i]));
+        } else if (std::string(argv[i]) == "--type" && i + 1 < argc) {
+            alone = FileSystemTypeFromText(argv[++i]);
+            if (alone != FileSystemType::Fat16 && alone != FileSystemType::Fat32 && alone != FileSystemType::Ntfs) {
+                return usage();
+            }
         } else {
             return usage();
         }
@@ -92,9 +122,10 @@ int main(int argc, char** argv) {
         std::optional<FileSystemType> type;
         std::vector<double> seconds;
     };
+    const std::string aloneName = "(b) Advance scan and analysis, " + std::string(FileSystemTypeText(alone));
     std::vector<Variant> variants{{"(a) reference pread loop", std::nullopt, {}},
                                   {"(b) Advance scan and analysis, every type", std::nullopt, {}},
-                                  {"(b) Advance scan and analysis, FAT32", FileSystemType::Fat32, {}}};
+                                  {aloneName.c_str(), alone, {}}};
     RecoveryState state;
     NullObserver quiet;
     std::size_t fileSystems = 0;
@@ -107,7 +138,8 @@ int main(int argc, char** argv) {
                 AdvanceSearchRequest request;
                 request.type = variants[v].type;
                 request.rangeEnd = reader.totalSectors();
-                fileSystems = RunAdvanceSearch(request, reader, state, RunContext{quiet, {}}).fileSystems;
+                const std::size_t found = RunAdvanceSearch(request, reader, state, RunContext{quiet, {}}).fileSystems;
+                if (v == 1) fileSystems = found;
             }
             variants[v].seconds.push_back(seconds(t0));
         }
@@ -126,10 +158,18 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // The rest of the search: file system 1's folders, and every folder listed as `search --files`.
+    // One more search of every type, whose analysis is timed from the end of the scan; then the
+    // rest of the search: file system 1's entries, and every folder listed as `search --files`.
+    ScanEndClock clock;
+    AdvanceSearchRequest every;
+    every.rangeEnd = reader.totalSectors();
+    (void)RunAdvanceSearch(every, reader, state, RunContext{clock, {}});
+    const double analysed = clock.scanEnd() ? seconds(*clock.scanEnd()) : 0.0;
     const auto t0 = Clock::now();
     if (!RunEntryBuilding(1, reader, state, RunContext{quiet, {}}).ok()) return 1;
     const double building = seconds(t0);
+    std::printf("\nanalysis after the scan %.3f s, entries of file system 1 %.3f s: %.3f s together\n", analysed,
+                building, analysed + building);
     std::size_t files = 0;
     std::vector<TreeItem*> pending{state.model.tree.root()};
     while (!pending.empty()) {
@@ -138,7 +178,7 @@ int main(int argc, char** argv) {
         for (const ListedRow& row : ListFolderRows(state, reader, item, FolderListing::Select)) files += !row.isFolder;
         for (auto& child : item->children) pending.push_back(child.get());
     }
-    std::printf("\nfile system 1: %zu folders built in %.3f s; %zu files listed in %.3f s more\n",
+    std::printf("file system 1: %zu folders built in %.3f s; %zu files listed in %.3f s more\n",
                 state.model.nodes.size(), building, files, seconds(t0) - building);
 
     RecordTable dirs = fiftyThousandDirectories();
