@@ -45,7 +45,7 @@ public:
         header(type, length, 0, name, nameOffset);
         u32(m_pos + 0x10, static_cast<std::uint32_t>(value.size()));
         u16(m_pos + 0x14, static_cast<std::uint16_t>(valueOffset));
-        std::memcpy(m_bytes.data() + m_pos + valueOffset, value.data(), value.size());
+        if (!value.empty()) std::memcpy(m_bytes.data() + m_pos + valueOffset, value.data(), value.size());
         m_pos += length;
         return *this;
     }
@@ -202,7 +202,7 @@ public:
         put16(m_bytes, m_pos + 0x08, static_cast<std::uint16_t>(length));
         put16(m_bytes, m_pos + 0x0A, static_cast<std::uint16_t>(key.size()));
         put16(m_bytes, m_pos + 0x0C, flags);
-        std::memcpy(m_bytes.data() + m_pos + 0x10, key.data(), key.size());
+        if (!key.empty()) std::memcpy(m_bytes.data() + m_pos + 0x10, key.data(), key.size());
         m_pos += length;
         return *this;
     }

@@ -99,13 +99,13 @@ public:
                 m_disk.put(clusterSector(item.cluster), index.protect());
             } else if (!item.folder && item.resident) {
                 std::vector<std::byte> value(item.content.size());
-                std::memcpy(value.data(), item.content.data(), value.size());
+                if (!value.empty()) std::memcpy(value.data(), item.content.data(), value.size());
                 r.resident(0x80, value);
             } else if (!item.folder) {
                 const std::uint64_t clusters = (item.content.size() / 512 + 1 + m_spc - 1) / m_spc;
                 r.nonResident(0x80, runs(item.cluster, clusters), item.content.size(), {}, clusters, m_spc * 512);
                 std::vector<std::byte> data(item.content.size());
-                std::memcpy(data.data(), item.content.data(), data.size());
+                if (!data.empty()) std::memcpy(data.data(), item.content.data(), data.size());
                 m_disk.put(clusterSector(item.cluster), data);
             }
             records.emplace(n, std::move(r));
