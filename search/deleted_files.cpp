@@ -47,7 +47,7 @@ const FatDeletedFiles& fatWeighing(RecoveryState& state, SectorReader& reader) {
                       deletedFolderEntries.count({parent != nullptr ? parent->self : 0, self}) != 0;
         }
         deletedAt[item] = deleted;
-        if (self == kOrphanNumber || !read.insert(self).second) return;
+        if (!FolderHasDirectory(self) || !read.insert(self).second) return;  // nothing to read for it
         if (node != nullptr) folders.push_back(self);
         const std::size_t before = facts.size();
         directory.CollectEntryFacts(self, deleted, facts);
