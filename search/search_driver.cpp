@@ -74,7 +74,10 @@ SearchResult RunSearch(const SearchRequest& request, SectorReader& reader, Recov
         }
         params.PartType = request.type;
         state.setup.validation = params;
-        ScanDirectoryClusters(reader, params, request.rangeEnd, state.tables.fatEntryTable, context);
+        DirectoryScanOptions scan;
+        if (result.parametersInferred) scan.everyCluster = "the volume's layout was worked out from its folders";
+        result.everyCluster =
+            ScanDirectoryClusters(reader, params, request.rangeEnd, state.tables.fatEntryTable, context, scan).everyCluster;
         state.params = params;
         if (context.stopRequested()) result.outcome = SearchOutcome::Stopped;
         relinkAndBuild(state, reader, observer);
