@@ -15,7 +15,12 @@ warm() {
 
 # build_cli: builds quorlan-cli with the release preset and sets $cli to it.
 build_cli() {
-    (cd "$root" && cmake --preset release >/dev/null && cmake --build --preset release --target quorlan-cli >/dev/null)
+    build_targets quorlan-cli
+}
+
+# build_targets TARGET...: builds the targets with the release preset and sets $cli to quorlan-cli.
+build_targets() {
+    (cd "$root" && cmake --preset release >/dev/null && cmake --build --preset release --target "$@" >/dev/null)
     cli=$root/build/release/cli/quorlan-cli
 }
 

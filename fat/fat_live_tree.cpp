@@ -1,6 +1,5 @@
 #include "fat/fat_live_tree.h"
 
-#include <cstring>
 #include <optional>
 
 #include "core/sector_scan.h"
@@ -12,9 +11,9 @@ namespace quorlan {
 namespace {
 
 constexpr std::uint32_t kFatChunkSectors = 2048;  // 1 MiB per read of a FAT copy
-// The most FAT entries held in memory (256 MiB); a larger FAT is not followed, every cluster is
-// scanned instead. A 64 GB stick with 32 KiB clusters has 2 million.
-constexpr std::uint64_t kMaxLoadedEntries = std::uint64_t{64} << 20;
+// The most FAT entries held in memory (32 Mi, 128 MiB); a larger FAT is not followed, every
+// cluster is scanned instead. A 64 GB stick has 2 Mi with 32 KiB clusters, 16 Mi with 4 KiB.
+constexpr std::uint64_t kMaxLoadedEntries = std::uint64_t{32} << 20;
 
 // FAT entry values: 0 free, then cluster numbers, the bad-cluster mark, and end-of-chain marks.
 constexpr std::uint32_t kFat16Bad = 0xFFF7;
@@ -73,44 +72,55 @@ private:
         if (m_out.untrusted.empty()) m_out.untrusted = std::move(why);
     }
 
+    // A stop request ended a read of the FAT: nothing is owned yet, and the scan does not run.
+    bool stopped(const ScanSummary& scan) {
+        if (scan.end != ScanEnd::Stopped) return false;
+        m_out.stopped = true;
+        m_out.owned.clear();
+        return true;
+    }
+
+    // Calls take(cluster, entry) for each entry of a chunk of the FAT copy that begins at
+    // fatStart, up to m_entries.
+    template <typename Take>
+    void entriesOf(const ScanChunk& chunk, std::uint64_t fatStart, Take&& take) const {
+        const std::uint64_t perSector = kSectorSize / m_entryBytes;
+        const std::uint64_t first = (chunk.firstSector - fatStart) * perSector;
+        const std::uint64_t end = std::min(m_entries, first + std::uint64_t{chunk.sectorCount} * perSector);
+        const ByteView bytes(chunk.bytes);
+        for (std::uint64_t c = first; c < end; ++c) {
+            // Entries never straddle sectors, and (c - first) x entry size lies inside the chunk.
+            const std::size_t at = (c - first) * m_entryBytes;
+            take(c, m_fat32 ? bytes.u32le_unchecked(at) : std::uint32_t{bytes.u16le_unchecked(at)});
+        }
+    }
+
     // Reads copy 1 into m_next and compares copy 2 with it; false when the walk cannot go on.
     bool loadFat() {
         const std::uint64_t sectors = (m_entries * m_entryBytes + kSectorSize - 1) / kSectorSize;
-        std::vector<std::byte> copy1(sectors * kSectorSize);
+        m_next.assign(m_entries, 0);
         const ScanOptions options{.chunkSectors = kFatChunkSectors};
         const ScanSummary first = ScanSectors(m_reader, m_params.firstFAT, m_params.firstFAT + sectors, options,
                                               m_context, [&](const ScanChunk& chunk) {
-            std::memcpy(copy1.data() + (chunk.firstSector - m_params.firstFAT) * kSectorSize, chunk.bytes.data(),
-                        std::size_t{chunk.sectorCount} * kSectorSize);
+            entriesOf(chunk, m_params.firstFAT, [&](std::uint64_t c, std::uint32_t entry) { m_next[c] = entry; });
             return ScanStep::Continue;
         });
-        if (first.end == ScanEnd::Stopped) {
-            m_out.stopped = true;
-            m_out.owned.clear();
-            return false;
-        }
+        if (stopped(first)) return false;
         if (first.unreadableSectors > 0) {
             setUntrusted("a sector of the FAT cannot be read");
             return false;
         }
-        // Copy 2 must agree from entry 2 on, and in entry 0 (the media byte); entry 1 holds
-        // flags that some systems keep in one copy only.
+        // Copy 2 must agree in every entry but entry 1, which holds flags that some systems keep
+        // in one copy only.
         bool same = true;
         const ScanSummary second = ScanSectors(m_reader, m_params.secondFAT, m_params.secondFAT + sectors, options,
                                                m_context, [&](const ScanChunk& chunk) {
-            const std::size_t at = (chunk.firstSector - m_params.secondFAT) * kSectorSize;
-            const std::size_t length = std::size_t{chunk.sectorCount} * kSectorSize;
-            const std::size_t skipFrom = at == 0 ? m_entryBytes : length;  // entry 1, in the first chunk only
-            const std::size_t skipTo = at == 0 ? 2 * m_entryBytes : length;
-            same = std::memcmp(copy1.data() + at, chunk.bytes.data(), skipFrom) == 0 &&
-                   std::memcmp(copy1.data() + at + skipTo, chunk.bytes.data() + skipTo, length - skipTo) == 0;
+            entriesOf(chunk, m_params.secondFAT, [&](std::uint64_t c, std::uint32_t entry) {
+                if (c != 1 && entry != m_next[c]) same = false;
+            });
             return same ? ScanStep::Continue : ScanStep::Stop;
         });
-        if (second.end == ScanEnd::Stopped) {
-            m_out.stopped = true;
-            m_out.owned.clear();
-            return false;
-        }
+        if (stopped(second)) return false;
         if (second.unreadableSectors > 0) {
             setUntrusted("a sector of the second FAT cannot be read");
             return false;
@@ -122,12 +132,8 @@ private:
 
         // Every entry is checked once here, so that the chains followed later only meet kinds
         // they can judge.
-        const ByteView bytes(copy1);
-        m_next.resize(m_entries);
-        for (std::uint64_t c = 0; c < m_entries; ++c) {
-            // c x entry size lies inside copy1, which holds every entry (sectors rounded up).
-            m_next[c] = m_fat32 ? bytes.u32le_unchecked(c * 4) : bytes.u16le_unchecked(c * 2);
-            if (c >= 2 && kindOf(m_next[c]) == EntryKind::Invalid) {
+        for (std::uint64_t c = 2; c < m_entries; ++c) {
+            if (kindOf(m_next[c]) == EntryKind::Invalid) {
                 setUntrusted("the FAT holds an entry that names no cluster (cluster " + std::to_string(c) + ")");
                 return false;
             }

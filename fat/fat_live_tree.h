@@ -24,7 +24,7 @@ struct LiveClusters {
     // sector of it cannot be read, ...); empty when it can. An untrusted FAT owns nothing: every
     // cluster has to be scanned.
     std::string untrusted;
-    bool stopped = false;  // a stop request ended the walk; owned holds what was marked by then
+    bool stopped = false;  // a stop request ended the walk before it was complete
 };
 
 // Called for every data cluster the walk reads (the clusters of live folders), with the number

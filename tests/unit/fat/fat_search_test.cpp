@@ -10,6 +10,7 @@
 #include "search/folder_listing.h"
 #include "tests/support/disk_builder.h"
 #include "tests/support/fat_builder.h"
+#include "tests/support/result_listing.h"
 
 namespace quorlan {
 namespace {
@@ -48,24 +49,7 @@ struct Volume {
 
 // Lists every folder as the results page does and returns the folder paths and file paths.
 std::pair<std::set<std::string>, std::set<std::string>> everything(RecoveryState& state, SectorReader& reader) {
-    std::set<std::string> folders;
-    std::set<std::string> files;
-    std::vector<TreeItem*> pending{state.model.tree.root()};
-    while (!pending.empty()) {
-        TreeItem* item = pending.back();
-        pending.pop_back();
-        for (const ListedRow& row : ListFolder(state, reader, item, FolderListing::Select)) {
-            if (!row.isFolder) {
-                const std::string folder = ResultTree::GetItemPath(item, "/");
-                files.insert((folder.empty() ? "" : folder + "/") + row.name + (row.deleted ? " (deleted)" : ""));
-            }
-        }
-        for (auto& child : item->children) pending.push_back(child.get());
-    }
-    for (const FolderNode& n : state.model.nodes) {
-        folders.insert(ResultTree::GetItemPath(n.item, "/") + (n.deleted ? " (deleted)" : ""));
-    }
-    return {folders, files};
+    return test::ListEverything(state, reader);
 }
 
 TEST(ScanDirectoryClusters, RecordsFoldersThatNameThemselves) {
