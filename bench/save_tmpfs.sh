@@ -14,8 +14,8 @@
 #   mcopy -s -n -m -i IMAGE@@OFFSET '::/*' DIR/          (FAT)
 #   tsk_recover -a IMAGE DIR                              (NTFS)
 # Each runs under quorlan-io-measure once with the image dropped from the page cache, then once to
-# warm it and --runs times (default 3) warm; the rate is the bytes it wrote (du --apparent-size)
-# over the mean warm time. quorlan-cli's save includes its Standard Search of the volume, which
+# warm it, then --runs rounds (default 3) of both in turn, warm; the rate is the bytes it wrote
+# (du --apparent-size) over the mean warm time. quorlan-cli's save includes its Standard Search of the volume, which
 # the peers do not make. quorlan-cli and quorlan-io-measure are built with the release preset.
 # Needs: cmake, ninja, a C++20 compiler, mcopy (mtools), tsk_recover (sleuthkit), awk, du, and
 # what the scripts that make the images need.
@@ -49,29 +49,51 @@ measure=$root/build/release/bench/quorlan-io-measure
 
 clear_dest() { rm -rf "$dest" && mkdir -p "$dest"; }
 
+# q WORD...: the words quoted for eval.
+q() { printf '%q ' "$@"; }
+
 # field LINE NAME: a value of a quorlan-io-measure line.
 field() { awk -v l="$1" -v k="$2" 'BEGIN { n = split(l, f, /[ =]/); for (i = 1; i < n; i += 2) if (f[i] == k) print f[i + 1] }'; }
 
-# run NAME IMAGE COMMAND...: one row; sets $rate (MB/s warm) and $rss (peak KiB of the cold run).
-run() {
-    local name=$1 image=$2 cold line i total=0 bytes warm
-    shift 2
-    clear_dest
-    cold=$("$measure" --drop "$image" -- "$@")
-    [ "$(field "$cold" exit)" = 0 ] || { echo "failed: $*" >&2; exit 1; }
-    bytes=$(du -sb --apparent-size "$dest" | cut -f1)
-    clear_dest
-    "$measure" -- "$@" >/dev/null
-    for ((i = 0; i < runs; i++)); do
-        clear_dest
-        line=$("$measure" -- "$@")
-        total=$(awk -v t="$total" -v s="$(field "$line" seconds)" 'BEGIN { print t + s }')
+# compare IMAGE NAME COMMAND [NAME COMMAND]...: each COMMAND (a string, evaluated) once with the
+# image dropped from the page cache, then all once to warm it, then $runs rounds of all in turn
+# (so that a busy moment of the machine falls on every command alike), each into an emptied
+# $dest. Prints a row per command: MB written, cold and mean warm seconds, MB/s warm, peak
+# memory of the cold run; sets rate[i] and rss[i].
+compare() {
+    local image=$1 i r line
+    shift
+    local -a names=() commands=() colds=() bytes=() totals=()
+    while [ $# -gt 0 ]; do
+        names+=("$1") commands+=("$2")
+        shift 2
     done
-    warm=$(awk -v t="$total" -v n="$runs" 'BEGIN { printf "%.3f", t / n }')
-    rate=$(awk -v b="$bytes" -v w="$warm" 'BEGIN { printf "%.1f", b / w / 1e6 }')
-    rss=$(field "$cold" maxrss_kib)
-    printf '  %-28s %9.1f %8.2f %8.3f %9.1f %9d\n' "$name" "$(awk -v b="$bytes" 'BEGIN { print b / 1e6 }')" \
-        "$(field "$cold" seconds)" "$warm" "$rate" "$rss"
+    for i in "${!commands[@]}"; do
+        clear_dest
+        line=$(eval "$(q "$measure" --drop "$image" --) ${commands[$i]}")
+        [ "$(field "$line" exit)" = 0 ] || { echo "failed: ${commands[$i]}" >&2; exit 1; }
+        colds+=("$line") bytes+=("$(du -sb --apparent-size "$dest" | cut -f1)") totals+=(0)
+    done
+    for i in "${!commands[@]}"; do
+        clear_dest
+        eval "$(q "$measure" --) ${commands[$i]}" >/dev/null
+    done
+    for ((r = 0; r < runs; r++)); do
+        for i in "${!commands[@]}"; do
+            clear_dest
+            line=$(eval "$(q "$measure" --) ${commands[$i]}")
+            totals[i]=$(awk -v t="${totals[$i]}" -v s="$(field "$line" seconds)" 'BEGIN { print t + s }')
+        done
+    done
+    rate=() rss=()
+    for i in "${!commands[@]}"; do
+        local warm
+        warm=$(awk -v t="${totals[$i]}" -v n="$runs" 'BEGIN { printf "%.3f", t / n }')
+        rate[i]=$(awk -v b="${bytes[$i]}" -v w="$warm" 'BEGIN { printf "%.1f", b / w / 1e6 }')
+        rss[i]=$(field "${colds[$i]}" maxrss_kib)
+        printf '  %-28s %9.1f %8.2f %8.3f %9.1f %9d\n' "${names[$i]}" "$(awk -v b="${bytes[$i]}" 'BEGIN { print b / 1e6 }')" \
+            "$(field "${colds[$i]}" seconds)" "$warm" "${rate[$i]}" "${rss[$i]}"
+    done
 }
 
 header() {
@@ -82,19 +104,18 @@ header() {
 
 # volume FILE TITLE PEER: quorlan-cli save beside the peer (mcopy or tsk_recover).
 volume() {
-    local file=$1 title=$2 peer=$3 image=$cache/$1 qrate qrss
+    local file=$1 title=$2 peer=$3 image=$cache/$1
     header "$title ($file)"
-    run "quorlan-cli save --all" "$image" "$cli" save "$image" --partition 1 --to "$dest" --all
-    qrate=$rate qrss=$rss
+    local quorlan
+    quorlan=$(q "$cli" save "$image" --partition 1 --to "$dest" --all)
     if [ "$peer" = mcopy ]; then
-        run "mcopy -s" "$image" mcopy -s -n -m -i "$image@@$((2048 * 512))" '::/*' "$dest/"
-        awk -v q="$qrate" -v p="$rate" -v m="$qrss" 'BEGIN {
-            printf "  quorlan/mcopy speed per byte: %.2f (target: at least 1.00); quorlan peak memory %.1f MB (target: at most 50)\n", q / p, m / 1024 }'
+        compare "$image" "quorlan-cli save --all" "$quorlan" \
+            "mcopy -s" "$(q mcopy -s -n -m -i "$image@@$((2048 * 512))") '::/*' $(q "$dest/")"
     else
-        run "tsk_recover -a" "$image" tsk_recover -a "$image" "$dest"
-        awk -v q="$qrate" -v p="$rate" -v m="$qrss" 'BEGIN {
-            printf "  quorlan/tsk_recover speed per byte: %.2f (target: at least 1.50); quorlan peak memory %.1f MB (target: at most 50)\n", q / p, m / 1024 }'
+        compare "$image" "quorlan-cli save --all" "$quorlan" "tsk_recover -a" "$(q tsk_recover -a "$image" "$dest")"
     fi
+    awk -v q="${rate[0]}" -v p="${rate[1]}" -v m="${rss[0]}" -v peer="$peer" -v want="$([ "$peer" = mcopy ] && echo 1.00 || echo 1.50)" 'BEGIN {
+        printf "  quorlan/%s speed per byte: %.2f (target: at least %s); quorlan peak memory %.1f MB (target: at most 50)\n", peer, q / p, want, m / 1024 }'
 }
 
 volume fat32-4g-save.img "FAT32 4 GiB, 30,000 files, 2.45 GB, 60 % full" mcopy

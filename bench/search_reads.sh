@@ -12,8 +12,8 @@
 #                        it needs root and /dev/fuse)
 # Commands: quorlan-cli search IMAGE --partition 1 --files --json; fls -r -p; mdir -/ (FAT) or
 # ntfsls -R -a (NTFS). Each is run under quorlan-io-measure: once with the image dropped from the
-# page cache (posix_fadvise DONTNEED on the image alone), then once to warm it and --runs times
-# (default 3) warm. Then quorlan-search-reads counts, under the engine, the bytes and requests of
+# page cache (posix_fadvise DONTNEED on the image alone), then once to warm it, then --runs rounds
+# (default 3) of all the commands of a volume in turn, warm. Then quorlan-search-reads counts, under the engine, the bytes and requests of
 # the search itself and of the directory-cluster scan in its variants. quorlan-cli and the two
 # programs are built first with the release preset.
 # Needs: cmake, ninja, a C++20 compiler, fls (sleuthkit), mdir (mtools), ntfsls (ntfs-3g), awk,
@@ -35,23 +35,44 @@ build_targets quorlan-cli quorlan-io-measure quorlan-search-reads
 measure=$root/build/release/bench/quorlan-io-measure
 reads=$root/build/release/bench/quorlan-search-reads
 
-# run NAME IMAGE COMMAND...: one row: MB read (rchar), MB from the device, cold and warm seconds.
-# Sets $mb and $warm to this row's figures.
-run() {
-    local name=$1 image=$2 cold line i total=0
-    shift 2
-    cold=$("$measure" --drop "$image" -- "$@")
-    "$measure" -- "$@" >/dev/null
-    for ((i = 0; i < runs; i++)); do
-        line=$("$measure" -- "$@")
-        total=$(awk -v t="$total" -v l="$line" 'BEGIN { split(l, f, /[ =]/); print t + f[2] }')
+# q WORD...: the words quoted for eval.
+q() { printf '%q ' "$@"; }
+
+# field LINE NAME: a value of a quorlan-io-measure line.
+field() { awk -v l="$1" -v k="$2" 'BEGIN { n = split(l, f, /[ =]/); for (i = 1; i < n; i += 2) if (f[i] == k) print f[i + 1] }'; }
+
+# compare IMAGE NAME COMMAND [NAME COMMAND]...: each COMMAND (a string, evaluated) once with the
+# image dropped from the page cache, then all once to warm it, then $runs rounds of all in turn,
+# so that a busy moment of the machine falls on every command alike. Prints a row per command:
+# MB read (rchar), MB from the device, cold and mean warm seconds; sets mb[i] and warm[i].
+compare() {
+    local image=$1 i r line
+    shift
+    local -a names=() commands=() colds=() totals=()
+    while [ $# -gt 0 ]; do
+        names+=("$1") commands+=("$2")
+        shift 2
     done
-    read -r mb device seconds exitcode < <(awk -v l="$cold" 'BEGIN {
-        n = split(l, f, /[ =]/); for (i = 1; i < n; i += 2) v[f[i]] = f[i + 1]
-        print v["rchar"] / 1e6, v["read_bytes"] / 1e6, v["seconds"], v["exit"] }')
-    [ "$exitcode" = 0 ] || { echo "failed ($exitcode): $*" >&2; exit 1; }
-    warm=$(awk -v t="$total" -v n="$runs" 'BEGIN { printf "%.3f", t / n }')
-    printf '  %-34s %9.1f %10.1f %8.2f %8.3f\n' "$name" "$mb" "$device" "$seconds" "$warm"
+    for i in "${!commands[@]}"; do
+        line=$(eval "$(q "$measure" --drop "$image" --) ${commands[$i]}")
+        [ "$(field "$line" exit)" = 0 ] || { echo "failed: ${commands[$i]}" >&2; exit 1; }
+        colds+=("$line") totals+=(0)
+    done
+    for i in "${!commands[@]}"; do eval "$(q "$measure" --) ${commands[$i]}" >/dev/null; done
+    for ((r = 0; r < runs; r++)); do
+        for i in "${!commands[@]}"; do
+            line=$(eval "$(q "$measure" --) ${commands[$i]}")
+            totals[i]=$(awk -v t="${totals[$i]}" -v s="$(field "$line" seconds)" 'BEGIN { print t + s }')
+        done
+    done
+    mb=() warm=()
+    for i in "${!commands[@]}"; do
+        mb[i]=$(awk -v b="$(field "${colds[$i]}" rchar)" 'BEGIN { printf "%.1f", b / 1e6 }')
+        warm[i]=$(awk -v t="${totals[$i]}" -v n="$runs" 'BEGIN { printf "%.3f", t / n }')
+        printf '  %-34s %9.1f %10.1f %8.2f %8.3f\n' "${names[$i]}" "${mb[$i]}" \
+            "$(awk -v b="$(field "${colds[$i]}" read_bytes)" 'BEGIN { print b / 1e6 }')" \
+            "$(field "${colds[$i]}" seconds)" "${warm[$i]}"
+    done
 }
 
 header() {
@@ -61,14 +82,13 @@ header() {
 }
 
 fat() {
-    local image=$cache/$1 title=$2 qmb qwarm fmb fwarm
+    local image=$cache/$1 title=$2
     header "$title ($1)"
-    run "quorlan-cli search --files --json" "$image" "$cli" search "$image" --partition 1 --files --json
-    qmb=$mb qwarm=$warm
-    run "fls -r -p" "$image" fls -r -p -o 2048 "$image"
-    fmb=$mb fwarm=$warm
-    run "mdir -/" "$image" mdir -/ -i "$image@@$((2048 * 512))" ::
-    awk -v q="$qmb" -v qw="$qwarm" -v f="$fmb" -v fw="$fwarm" 'BEGIN {
+    compare "$image" \
+        "quorlan-cli search --files --json" "$(q "$cli" search "$image" --partition 1 --files --json)" \
+        "fls -r -p" "$(q fls -r -p -o 2048 "$image")" \
+        "mdir -/" "$(q mdir -/ -i "$image@@$((2048 * 512))" ::)"
+    awk -v q="${mb[0]}" -v qw="${warm[0]}" -v f="${mb[1]}" -v fw="${warm[1]}" 'BEGIN {
         printf "  quorlan/fls: %.2f of the bytes, %.2f of the warm time (target: at most 0.50)\n", q / f, qw / fw }'
     # The runs above dropped the image once more; one pass of every variant brings back what
     # they read (the scan of every cluster reads the files' clusters too).
@@ -82,13 +102,12 @@ fat fat32-4g-30000.img "FAT32 4 GiB, 30,000 small files, 4 % full"
 
 image=$cache/ntfs-4g-30000.img
 header "NTFS 4 GiB, 30,000 small files (ntfs-4g-30000.img)"
-run "quorlan-cli search --files --json" "$image" "$cli" search "$image" --partition 1 --files --json
-qmb=$mb
-run "fls -r -p" "$image" fls -r -p "$image"
-run "ntfsls -R -a" "$image" ntfsls -R -a "$image"
-nmb=$mb
-run "ntfsls -R -a -l (sizes and times)" "$image" ntfsls -R -a -l "$image"
-awk -v q="$qmb" -v n="$nmb" -v l="$mb" 'BEGIN {
+compare "$image" \
+    "quorlan-cli search --files --json" "$(q "$cli" search "$image" --partition 1 --files --json)" \
+    "fls -r -p" "$(q fls -r -p "$image")" \
+    "ntfsls -R -a" "$(q ntfsls -R -a "$image")" \
+    "ntfsls -R -a -l (sizes and times)" "$(q ntfsls -R -a -l "$image")"
+awk -v q="${mb[0]}" -v n="${mb[2]}" -v l="${mb[3]}" 'BEGIN {
     printf "  quorlan/ntfsls -R -a: %.2f of the bytes (target: at most 1.25); quorlan/ntfsls -R -a -l: %.2f\n", q / n, q / l }'
 "$reads" "$image" --partition 1 >/dev/null
 echo "  under the engine (warm):"

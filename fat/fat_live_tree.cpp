@@ -99,7 +99,7 @@ private:
     bool loadFat() {
         const std::uint64_t sectors = (m_entries * m_entryBytes + kSectorSize - 1) / kSectorSize;
         m_next.assign(m_entries, 0);
-        const ScanOptions options{.chunkSectors = kFatChunkSectors};
+        const ScanOptions options{.chunkSectors = static_cast<std::uint32_t>(std::min<std::uint64_t>(kFatChunkSectors, sectors))};
         const ScanSummary first = ScanSectors(m_reader, m_params.firstFAT, m_params.firstFAT + sectors, options,
                                               m_context, [&](const ScanChunk& chunk) {
             entriesOf(chunk, m_params.firstFAT, [&](std::uint64_t c, std::uint32_t entry) { m_next[c] = entry; });

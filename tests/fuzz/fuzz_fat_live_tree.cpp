@@ -1,9 +1,10 @@
 // Fuzzes the walk of a FAT volume's live tree and the directory-cluster scan that skips what it
-// owns. The input is a tiny volume: sector 0 chooses the type, sectors 1 and 2 are the two FAT
-// copies (copy 1 is mirrored into copy 2 when sector 0 asks, so that the walk gets past the copy
-// check), the data area (one sector per cluster) starts at sector 3 with the FAT32 root at
-// cluster 2. Besides not crashing or hanging: the scan that skips the live tree finds no folder
-// that a scan of every cluster does not find.
+// owns. The input is a tiny volume of 8 sectors, one sector per cluster: its first byte chooses
+// the type (bit 0: FAT32) and whether copy 2 of the FAT mirrors copy 1 (bit 1), so that the walk
+// gets past the copy check; then come copy 1 (sector 1), copy 2 unless mirrored (sector 2), and
+// the data area from sector 3 (the FAT16 root region, then clusters 2 on; the FAT32 root at
+// cluster 2). A short input leaves the rest zeros. Besides not crashing or hanging: the scan that
+// skips the live tree finds no folder that a scan of every cluster does not find.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -16,11 +17,26 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace quorlan;
-    const std::size_t sectors = size / kSectorSize;
-    if (sectors < 4) return 0;
-    std::vector<std::byte> bytes(sectors * kSectorSize);
-    std::memcpy(bytes.data(), data, bytes.size());
-    if ((data[0] & 2) != 0) std::memcpy(bytes.data() + 2 * kSectorSize, bytes.data() + kSectorSize, kSectorSize);
+    if (size < 2) return 0;
+    constexpr std::size_t kSectors = 8;
+    std::vector<std::byte> bytes(kSectors * kSectorSize);
+    const bool mirrored = (data[0] & 2) != 0;
+    const std::uint8_t* in = data + 1;
+    std::size_t left = size - 1;
+    auto fill = [&](std::size_t sector, std::size_t count) {
+        const std::size_t n = std::min(left, count * kSectorSize);
+        std::memcpy(bytes.data() + sector * kSectorSize, in, n);
+        in += n;
+        left -= n;
+    };
+    fill(1, 1);
+    if (mirrored) {
+        std::memcpy(bytes.data() + 2 * kSectorSize, bytes.data() + kSectorSize, kSectorSize);
+    } else {
+        fill(2, 1);
+    }
+    fill(3, kSectors - 3);
+    const std::uint64_t sectors = kSectors;
 
     FatVolumeParams params;
     params.PartType = (data[0] & 1) != 0 ? FileSystemType::Fat32 : FileSystemType::Fat16;
