@@ -106,11 +106,14 @@ int main(int argc, char** argv) {
         RecordTable table = MakeFatEntryTable();
         const auto t0 = Clock::now();
         const DirectoryScanReport report =
-            ScanDirectoryClusters(*run.reader, *request.validated, request.rangeEnd, table, RunContext{quiet, {}}, options);
+            ScanDirectoryClusters(*run.reader, *request.validated, request.rangeEnd, table, RunContext{quiet, {}},
+                                  options);
         const double s = seconds(t0);
         std::string note = std::to_string(table.RowCount() - 1) + " folders, " + std::to_string(report.runs) +
                            " runs, " + std::to_string(report.sectorsScanned * kSectorSize / 1000000) + " MB scanned";
-        if (!report.everyCluster.empty() && options.everyCluster.empty()) note += "; every cluster: " + report.everyCluster;
+        if (!report.everyCluster.empty() && options.everyCluster.empty()) {
+            note += "; every cluster: " + report.everyCluster;
+        }
         line(what, *run.counts, s, note);
     };
     if (gaps.empty()) gaps = {0, 64 * 1024, 1024 * 1024};

@@ -37,7 +37,9 @@ public:
           m_entryBytes(m_fat32 ? 4 : 2) {}
 
     LiveClusters run() {
-        if (!m_params.isFat() || m_params.SPC == 0 || m_params.SPC > 128) return untrusted("the cluster size is unknown");
+        if (!m_params.isFat() || m_params.SPC == 0 || m_params.SPC > 128) {
+            return untrusted("the cluster size is unknown");
+        }
         if (m_params.firstFAT == 0 || m_params.SPF == 0) return untrusted("the place of the FAT is unknown");
         // The clusters that begin below the end of the range, bounded by the FAT's entries.
         const std::uint64_t dataStart = ClusterToSector(m_params, 2);
@@ -99,7 +101,8 @@ private:
     bool loadFat() {
         const std::uint64_t sectors = (m_entries * m_entryBytes + kSectorSize - 1) / kSectorSize;
         m_next.assign(m_entries, 0);
-        const ScanOptions options{.chunkSectors = static_cast<std::uint32_t>(std::min<std::uint64_t>(kFatChunkSectors, sectors))};
+        const auto chunkSectors = static_cast<std::uint32_t>(std::min<std::uint64_t>(kFatChunkSectors, sectors));
+        const ScanOptions options{.chunkSectors = chunkSectors};
         const ScanSummary first = ScanSectors(m_reader, m_params.firstFAT, m_params.firstFAT + sectors, options,
                                               m_context, [&](const ScanChunk& chunk) {
             entriesOf(chunk, m_params.firstFAT, [&](std::uint64_t c, std::uint32_t entry) { m_next[c] = entry; });

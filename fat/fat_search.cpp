@@ -121,9 +121,9 @@ DirectoryScanReport ScanDirectoryClusters(SectorReader& reader, const FatVolumeP
 
     if (!live.stopped) {
         const std::uint64_t clusterBytes = spc * kSectorSize;
-        const std::vector<ClusterRun> runs = report.everyCluster.empty()
-                                                 ? runsToScan(live.owned, clusterEnd, options.mergeGapBytes / clusterBytes)
-                                                 : std::vector<ClusterRun>{{2, clusterEnd}};
+        const std::uint64_t mergeGap = options.mergeGapBytes / clusterBytes;
+        const std::vector<ClusterRun> runs = report.everyCluster.empty() ? runsToScan(live.owned, clusterEnd, mergeGap)
+                                                                         : std::vector<ClusterRun>{{2, clusterEnd}};
         // Chunks hold whole clusters (the chunk size is a multiple of the cluster size) and each
         // run begins with a cluster, so the cluster of a sector follows from its distance to
         // cluster 2.
@@ -132,7 +132,8 @@ DirectoryScanReport ScanDirectoryClusters(SectorReader& reader, const FatVolumeP
             std::uint64_t cluster = 2 + (chunk.firstSector - dataStart) / spc;
             for (std::uint64_t offset = 0; offset < chunk.sectorCount; offset += spc, ++cluster) {
                 if (cluster < live.owned.size() && live.owned[cluster]) continue;  // inside a merged gap
-                examine(cluster, chunk.firstSector + offset, ByteView(chunk.bytes.data() + offset * kSectorSize, kSectorSize));
+                const ByteView first(chunk.bytes.data() + offset * kSectorSize, kSectorSize);
+                examine(cluster, chunk.firstSector + offset, first);
             }
             return ScanStep::Continue;
         };
@@ -141,15 +142,18 @@ DirectoryScanReport ScanDirectoryClusters(SectorReader& reader, const FatVolumeP
             const std::uint64_t end = std::min(ClusterToSector(params, run.end), rangeEnd);
             if (start >= end) continue;
             // Short runs get a buffer of their own size.
-            const auto chunk = static_cast<std::uint32_t>(std::min<std::uint64_t>(kScanChunkSectors, (run.end - run.first) * spc));
-            const ScanSummary summary = ScanSectors(reader, start, end, ScanOptions{.chunkSectors = chunk}, context, visit);
+            const std::uint64_t runSectors = (run.end - run.first) * spc;
+            const auto chunk = static_cast<std::uint32_t>(std::min<std::uint64_t>(kScanChunkSectors, runSectors));
+            const ScanSummary summary =
+                ScanSectors(reader, start, end, ScanOptions{.chunkSectors = chunk}, context, visit);
             report.sectorsScanned += summary.nextSector - start;
             ++report.runs;
             if (summary.end == ScanEnd::Stopped) break;
         }
     }
 
-    std::sort(found.begin(), found.end(), [](const FoundFolder& a, const FoundFolder& b) { return a.cluster < b.cluster; });
+    std::sort(found.begin(), found.end(),
+              [](const FoundFolder& a, const FoundFolder& b) { return a.cluster < b.cluster; });
     std::uint64_t rows = 1;
     for (const FoundFolder& f : found) {
         const int r = table.AppendRow("Dir" + std::to_string(rows));

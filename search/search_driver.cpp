@@ -76,8 +76,9 @@ SearchResult RunSearch(const SearchRequest& request, SectorReader& reader, Recov
         state.setup.validation = params;
         DirectoryScanOptions scan;
         if (result.parametersInferred) scan.everyCluster = "the volume's layout was worked out from its folders";
-        result.everyCluster =
-            ScanDirectoryClusters(reader, params, request.rangeEnd, state.tables.fatEntryTable, context, scan).everyCluster;
+        const DirectoryScanReport report =
+            ScanDirectoryClusters(reader, params, request.rangeEnd, state.tables.fatEntryTable, context, scan);
+        result.everyCluster = report.everyCluster;
         state.params = params;
         if (context.stopRequested()) result.outcome = SearchOutcome::Stopped;
         relinkAndBuild(state, reader, observer);

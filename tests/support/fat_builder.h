@@ -68,7 +68,8 @@ public:
     }
     // A chain of count clusters from first on, in order, ending with an end-of-chain mark.
     FatBuilder& chain(std::uint32_t first, std::uint32_t count) {
-        for (std::uint32_t i = 0; i < count; ++i) fat(first + i, i + 1 < count ? first + i + 1 : (m_fat32 ? 0x0FFFFFFF : 0xFFFF));
+        const std::uint32_t end = m_fat32 ? 0x0FFFFFFF : 0xFFFF;
+        for (std::uint32_t i = 0; i < count; ++i) fat(first + i, i + 1 < count ? first + i + 1 : end);
         return *this;
     }
 
