@@ -5,6 +5,7 @@
 
 #include "cli/commands.h"
 #include "cli/json.h"
+#include "cli/progress.h"
 #include "cli/session_input.h"
 #include "disks/disk_inventory.h"
 #include "disks/partition_table.h"
@@ -90,13 +91,16 @@ int cmdDisk(const Options& opt) {
 }
 
 int cmdPartitions(const Options& opt) {
+    if (const auto bad = checkFindLost(opt)) return *bad;
     Session session;
+    TerminalProgress progress;
     int exitCode = kExitDone;
     const auto slot = addDisk(session, opt, exitCode);
     if (!slot) return exitCode;
-    auto selected = session.SelectDisk(*slot);
+    auto selected = session.SelectDisk(*slot, &progress);
     if (!selected) return failure(selected.error().message);
     const DiskPartitionList& list = **selected;
+    const std::size_t listed = list.partitions.size();
 
     if (list.corrupt) {
         std::cerr << "quorlan-cli: Partition Table is corrupted: an entry starts within " << kSanityMinSectors
@@ -120,6 +124,26 @@ int cmdPartitions(const Options& opt) {
         case ChainEnd::None:
             break;
     }
+    if (progress.partitionTableCorruptSeen() && !opt.findLost) {
+        std::cerr << "quorlan-cli: --find-lost searches the disk for the partitions that its table no longer lists\n";
+    }
+
+    LostPartitionResult found;
+    if (opt.findLost) {
+        if (const auto code = findLostPartitions(session, opt, progress, found)) return *code;
+        const std::size_t added = list.partitions.size() - listed;
+        std::cerr << "quorlan-cli: searched sectors " << found.rangeStart << " to " << found.rangeEnd - 1 << ": read "
+                  << found.sectorsRead << " of " << found.rangeEnd - found.rangeStart << " sectors; ";
+        if (added == 0) {
+            std::cerr << "found no partition that the table does not list\n";
+        } else {
+            std::cerr << "found " << added << " partition(s) that the table does not list, numbered from " << listed + 1
+                      << "\n";
+        }
+        if (found.stopped) {
+            std::cerr << "quorlan-cli: partition search stopped; the partitions found until then are listed\n";
+        }
+    }
     if (list.limitReached) {
         std::cerr << "quorlan-cli: more than " << kMaxPartitions << " partitions; the rest are not listed\n";
     }
@@ -127,28 +151,56 @@ int cmdPartitions(const Options& opt) {
         std::cerr << "quorlan-cli: " << bad << " sector(s) could not be read\n";
     }
 
+    // A search that found nothing on a disk whose table lists nothing: the one item "Unknown
+    // Partition", with the whole disk as its extent.
+    const bool unknown = opt.findLost && list.partitions.empty();
+    const DiskInfo& disk = *session.disk(*slot);
+    const DetailRows unknownRows = UnknownPartitionDetailsRows(SearchMode::Standard, *slot, 0,
+                                                               std::to_string(disk.TotalSectors), CapacityText(disk));
     if (opt.json) {
         JsonArray array;
         for (std::size_t i = 0; i < list.partitions.size(); ++i) {
             const PartitionEntry& p = list.partitions[i];
+            JsonObject object;
+            object.add("index", static_cast<std::uint64_t>(i + 1))
+                .add("type", PartitionTypeName(p.type))
+                .add("start", p.start)
+                .add("end", p.end)
+                .add("primary", p.fromMbr)
+                .add("node", PartitionNodeText(static_cast<int>(i + 1), p.type))
+                .raw("details", detailsJson(PartitionDetailsRows(SearchMode::Standard, *slot, i, p)));
+            if (p.source != PartitionSource::Table) {
+                object.add("found", true).add("foundBy", PartitionSourceText(p.source)).add("foundAt", p.evidence);
+            }
+            array.push(object.str());
+        }
+        if (unknown) {
             array.push(JsonObject()
-                           .add("index", static_cast<std::uint64_t>(i + 1))
-                           .add("type", PartitionTypeName(p.type))
-                           .add("start", p.start)
-                           .add("end", p.end)
-                           .add("primary", p.fromMbr)
-                           .add("node", PartitionNodeText(static_cast<int>(i + 1), p.type))
-                           .raw("details", detailsJson(PartitionDetailsRows(SearchMode::Standard, *slot, i, p)))
+                           .add("type", PartitionTypeName(FileSystemType::Unknown))
+                           .add("start", std::uint64_t{0})
+                           .add("end", disk.TotalSectors)
+                           .add("node", PartitionTypeName(FileSystemType::Unknown))
+                           .raw("details", detailsJson(unknownRows))
                            .str());
         }
         std::cout << array.str() << "\n";
-        return kExitDone;
+    } else {
+        std::cout << DiskNodeText(*slot) << "\n";
+        for (std::size_t i = 0; i < list.partitions.size(); ++i) {
+            const PartitionEntry& p = list.partitions[i];
+            std::cout << "  " << PartitionNodeText(static_cast<int>(i + 1), p.type) << "\n";
+            printDetails(PartitionDetailsRows(SearchMode::Standard, *slot, i, p), "    ");
+        }
+        if (unknown) {
+            std::cout << "  " << PartitionTypeName(FileSystemType::Unknown) << "\n";
+            printDetails(unknownRows, "    ");
+        }
     }
-    std::cout << DiskNodeText(*slot) << "\n";
-    for (std::size_t i = 0; i < list.partitions.size(); ++i) {
-        const PartitionEntry& p = list.partitions[i];
-        std::cout << "  " << PartitionNodeText(static_cast<int>(i + 1), p.type) << "\n";
-        printDetails(PartitionDetailsRows(SearchMode::Standard, *slot, i, p), "    ");
+    if (found.stopped) return kExitStopped;
+    if (unknown) {
+        return failure(
+            "no FAT16, FAT32 or NTFS partition on this disk: its partition table lists none, and the search of the "
+            "disk found no boot sector of one");
     }
     return kExitDone;
 }

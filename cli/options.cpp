@@ -12,11 +12,17 @@ const char* const kUsage =
     "  disks [--json]                         list the removable disks with their details\n"
     "  disk <image-or-device> [--json]        show the details of one disk or disk image\n"
     "  partitions <image-or-device> [--json]  list the partitions of a disk or disk image\n"
+    "  partitions <image-or-device> --find-lost [--range START-END] [--json]\n"
+    "                                         also search the disk (or sectors START to END-1) for\n"
+    "                                         FAT16, FAT32 and NTFS volumes that the partition table\n"
+    "                                         no longer lists; they are numbered after its own\n"
     "  search <image-or-device> --partition N [--files] [--json] [--save-log FILE]\n"
     "                                         Standard Search of partition N (1-based); prints the\n"
     "                                         recovered folders, with --files their files too;\n"
     "                                         Ctrl-C stops the search and prints what was found;\n"
-    "                                         --save-log stores the result in a recovery log\n"
+    "                                         --save-log stores the result in a recovery log;\n"
+    "                                         with --find-lost [--range START-END] N may name a\n"
+    "                                         partition that the search finds\n"
     "  search <image-or-device> --load-log FILE [--files] [--json]\n"
     "                                         shows the result stored in a recovery log of the disk\n"
     "  save <image-or-device> (--partition N | --load-log FILE) --to DIR\n"
@@ -24,7 +30,8 @@ const char* const kUsage =
     "                                         saves the named folders and files (paths as 'search'\n"
     "                                         prints them) or, with --all, everything into DIR;\n"
     "                                         an existing file of the same name is kept and the new\n"
-    "                                         one renamed unless --on-collision says otherwise\n"
+    "                                         one renamed unless --on-collision says otherwise;\n"
+    "                                         --find-lost [--range START-END] as for 'search'\n"
     "\n"
     "environment:\n"
     "  QUORLAN_SYSFS_ROOT=DIR                 'disks' lists the disks of DIR/block and DIR/run/udev/data\n"
@@ -61,6 +68,19 @@ bool optionValue(int argc, char** argv, int& i, std::string_view name, std::stri
         return false;
     }
     return true;
+}
+
+// "START-END": two decimal sector numbers, START below END.
+bool parseRange(const std::string& value, std::pair<std::uint64_t, std::uint64_t>& out) {
+    const auto dash = value.find('-');
+    if (dash == std::string::npos || dash == 0 || dash + 1 == value.size()) return false;
+    const std::string first = value.substr(0, dash);
+    const std::string second = value.substr(dash + 1);
+    for (const std::string* part : {&first, &second}) {
+        if (part->size() > 19 || part->find_first_not_of("0123456789") != std::string::npos) return false;
+    }
+    out = {std::stoull(first), std::stoull(second)};
+    return out.first < out.second;
 }
 
 bool isOption(std::string_view arg, std::string_view name) {
@@ -101,6 +121,17 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& error) {
             if (!optionValue(argc, argv, i, "--to", out.to, error)) return false;
         } else if (arg == "--all") {
             out.all = true;
+        } else if (arg == "--find-lost") {
+            out.findLost = true;
+        } else if (isOption(arg, "--range")) {
+            std::string value;
+            if (!optionValue(argc, argv, i, "--range", value, error)) return false;
+            std::pair<std::uint64_t, std::uint64_t> range;
+            if (!parseRange(value, range)) {
+                error = "--range takes START-END, two sector numbers with START below END, not '" + value + "'";
+                return false;
+            }
+            out.range = range;
         } else if (isOption(arg, "--on-collision")) {
             std::string value;
             if (!optionValue(argc, argv, i, "--on-collision", value, error)) return false;

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "items/save_files.h"
@@ -28,6 +30,8 @@ struct Options {
     std::string to;
     bool all = false;
     std::optional<CollisionAnswer> collision;
+    bool findLost = false;                                         // search the disk for partitions the table lost
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> range;  // --range START-END: [START, END)
 };
 
 // Parses the options after the command word (argv[2] on); unknown options are usage errors.

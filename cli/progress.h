@@ -41,8 +41,14 @@ public:
         const std::lock_guard lock(m_mutex);
         if (which == Counter::FoldersFound) m_folders = value;
         if (which == Counter::RecordsFound) m_records = value;
+        if (which == Counter::PartitionsFound) m_partitions = value;
+        if (which != Counter::BootSectorsFound) m_shown = which;
         drawLocked(false);
     }
+    // The command line does not start a search of its own on the notice: the command that
+    // chose the disk says what --find-lost would do.
+    void partitionTableCorrupt() override { m_tableCorrupt = true; }
+    [[nodiscard]] bool partitionTableCorruptSeen() const { return m_tableCorrupt; }
     void message(std::string_view text) override {
         const std::lock_guard lock(m_mutex);
         clearLineLocked();
@@ -89,8 +95,9 @@ private:
         const unsigned percent = m_total == 0 ? 0 : static_cast<unsigned>(std::min<std::uint64_t>(100, m_done * 100 / m_total));
         std::string bar(20, ' ');
         for (unsigned i = 0; i < percent / 5; ++i) bar[i] = '#';
-        const std::string counts = m_records > 0 ? "  records: " + std::to_string(m_records)
-                                                 : "  folders: " + std::to_string(m_folders);
+        const std::string counts = m_shown == Counter::PartitionsFound ? "  partitions: " + std::to_string(m_partitions)
+                                   : m_records > 0 ? "  records: " + std::to_string(m_records)
+                                                   : "  folders: " + std::to_string(m_folders);
         const std::string line = "[" + bar + "] " + std::to_string(percent) + "% " + m_label + counts + "  " + m_status;
         // One terminal line: a long file name must not wrap and leave lines behind.
         std::fprintf(stderr, "\r\033[K%s", std::string(truncateUtf8(line, 160)).c_str());
@@ -107,6 +114,9 @@ private:
     std::uint64_t m_done = 0;
     std::uint64_t m_folders = 0;
     std::uint64_t m_records = 0;
+    std::uint64_t m_partitions = 0;
+    Counter m_shown = Counter::FoldersFound;
+    std::atomic<bool> m_tableCorrupt{false};
     bool m_drawn = false;
     std::chrono::steady_clock::time_point m_lastDraw{};
 };

@@ -1,6 +1,7 @@
 #include "cli/session_input.h"
 
 #include <future>
+#include <iostream>
 #include <stop_token>
 #include <string>
 
@@ -27,7 +28,7 @@ std::optional<int> obtainResult(Session& session, const Options& opt, TerminalPr
     int exitCode = kExitDone;
     const auto slot = addDisk(session, opt, exitCode);
     if (!slot) return exitCode;
-    auto selected = session.SelectDisk(*slot);
+    auto selected = session.SelectDisk(*slot, &progress);
     if (!selected) return failure(selected.error().message);
     SectorReader& reader = *session.reader();
     RecoveryState& state = session.recovery();
@@ -37,8 +38,22 @@ std::optional<int> obtainResult(Session& session, const Options& opt, TerminalPr
         if (!loaded) return failure(loaded.error().message);
         return std::nullopt;
     }
+    if (opt.findLost) {
+        LostPartitionResult found;
+        if (const auto code = findLostPartitions(session, opt, progress, found)) return code;
+        if (found.stopped) {
+            std::cerr << "quorlan-cli: partition search stopped; nothing was searched\n";
+            return kExitStopped;
+        }
+    }
     auto request = session.PrepareStandardSearch(*opt.partition - 1);
-    if (!request) return failure(request.error().message);
+    if (!request) {
+        std::string message = request.error().message;
+        if (!opt.findLost && progress.partitionTableCorruptSeen()) {
+            message += "; --find-lost searches the disk for the partitions that its table no longer lists";
+        }
+        return failure(message);
+    }
 
     std::stop_source stopper;
     auto search = std::async(std::launch::async, [&] {
@@ -50,7 +65,30 @@ std::optional<int> obtainResult(Session& session, const Options& opt, TerminalPr
     return std::nullopt;
 }
 
+std::optional<int> checkFindLost(const Options& opt) {
+    if (opt.range && !opt.findLost) return usageError("--range goes with --find-lost");
+    return std::nullopt;
+}
+
+std::optional<int> findLostPartitions(Session& session, const Options& opt, TerminalProgress& progress,
+                                      LostPartitionResult& result) {
+    const std::uint64_t rangeStart = opt.range ? opt.range->first : 0;
+    const std::uint64_t rangeEnd = opt.range ? opt.range->second : 0;
+    std::stop_source stopper;
+    auto search = std::async(std::launch::async, [&] {
+        return session.FindLostPartitions(RunContext{progress, stopper.get_token()}, rangeStart, rangeEnd);
+    });
+    auto found = awaitStoppable(search, stopper);
+    progress.finish();
+    if (!found) return failure(found.error().message);
+    result = std::move(found).value();
+    (void)session.AddFoundPartitions(result);
+    return std::nullopt;
+}
+
 std::optional<int> checkSource(const Options& opt, const char* command) {
+    if (const auto bad = checkFindLost(opt)) return bad;
+    if (opt.findLost && !opt.loadLog.empty()) return usageError("--find-lost goes with --partition, not --load-log");
     if (opt.partition && !opt.loadLog.empty()) {
         return usageError(std::string("'") + command + "' takes --partition or --load-log, not both");
     }

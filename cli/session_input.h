@@ -15,9 +15,18 @@ namespace quorlan::cli {
 // with the exit code in exitCode.
 [[nodiscard]] std::optional<std::size_t> addDisk(Session& session, const Options& opt, int& exitCode);
 
-// Checks that --partition and --load-log are not both given, and that one is; returns the exit
-// code of a usage error.
+// Checks that --partition and --load-log are not both given, and that one is, and that
+// --find-lost and --range go with --partition; returns the exit code of a usage error.
 [[nodiscard]] std::optional<int> checkSource(const Options& opt, const char* command);
+
+// --range goes with --find-lost; returns the exit code of a usage error.
+[[nodiscard]] std::optional<int> checkFindLost(const Options& opt);
+
+// --find-lost: searches the selected disk (or its --range) for lost partitions with progress on
+// standard error, Ctrl-C stopping it, and adds what it found to the session's partition list.
+// Returns the exit code of a failure (a range off the disk), or empty to go on.
+[[nodiscard]] std::optional<int> findLostPartitions(Session& session, const Options& opt, TerminalProgress& progress,
+                                                    LostPartitionResult& result);
 
 // Fills the session's result: a Standard Search of --partition, or the recovery log of
 // --load-log. Returns the exit code so far, or empty to go on; stopped is set when Ctrl-C ended

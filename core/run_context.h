@@ -12,6 +12,7 @@ enum class Counter {
     FoldersFound,      // folders (directory clusters, folder records) found so far
     BootSectorsFound,  // boot sectors found by a scan of sectors
     RecordsFound,      // file records read from the $MFT or found by a scan
+    PartitionsFound,   // lost partitions found by a search of the disk
 };
 
 // Front ends implement this. The engine calls it from worker threads; implementations must be
@@ -29,6 +30,10 @@ public:
     virtual void counter(Counter which, std::uint64_t value) = 0;
     // A message the front end shows the user (an error box in the window); never waited for.
     virtual void message(std::string_view /*text*/) {}
+    // The chosen disk's partition table is corrupt, or lists no partition (the corrupt-table
+    // notice): the front end starts the search for lost partitions. Raised at most once per
+    // choice of a disk, on the thread that chose it; never waited for.
+    virtual void partitionTableCorrupt() {}
 };
 
 // An observer that ignores everything, for tests and for calls that report nothing.

@@ -126,6 +126,8 @@ public:
     void setOnDiskPage(bool onDiskPage) { m_onDiskPage.store(onDiskPage); }
     // Fires the hook when allowed; returns whether it fired.
     bool raise();
+    // True once the notice has fired since the disk was last chosen afresh (rearm).
+    [[nodiscard]] bool spent() const { return m_counter.load() != 1; }
 
 private:
     std::mutex m_hookMutex;

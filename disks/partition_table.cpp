@@ -36,13 +36,23 @@ bool isSigned(ByteView sector) {
     return sector.u8_unchecked(kRecordSignature) == 0x55 || sector.u8_unchecked(kRecordSignature + 1) == 0xAA;
 }
 
+// Reads one sector into a zeroed buffer, so that an unreadable sector is judged as empty and
+// never as the sector read before it. A sector beyond the disk is not read; it reads as zeros.
+bool readZeroed(SectorReader& reader, std::uint64_t sector, std::uint64_t totalSectors,
+                std::array<std::byte, kSectorSize>& buffer) {
+    buffer.fill(std::byte{0});
+    if (sector >= totalSectors) return false;
+    (void)reader.ReadSectors(sector, 1, buffer);
+    return true;
+}
+
 class TableReader {
 public:
     TableReader(SectorReader& reader, std::uint64_t totalSectors, CorruptTableNotice* notice)
         : m_reader(reader), m_total(totalSectors), m_notice(notice) {}
 
     DiskPartitionList run() {
-        if (!readSector(0)) return m_list;
+        if (!readZeroed(m_reader, 0, m_total, m_sector)) return m_list;
         const ByteView mbr(m_sector);
         if (!isSigned(mbr)) return m_list;
         m_list.tableSigned = true;
@@ -67,72 +77,24 @@ public:
                 if (m_notice != nullptr) m_notice->raise();
                 return m_list;
             }
-            const std::uint8_t code = effectiveCodeAt(e.type, e.first);
+            readZeroed(m_reader, e.first, m_total, m_sector);
+            const std::uint8_t code = EffectiveTypeCode(e.type, ByteView(m_sector));
             if (const auto type = PartitionTypeLabel(code)) {
                 list(*type, e.first, std::uint64_t{e.first} + e.count, e.type, true);
             } else if (IsExtendedType(code)) {
                 extendedBase = e.first;  // a later extended entry replaces an earlier one
             }
         }
-        if (extendedBase) followChain(*extendedBase);
+        if (extendedBase) {
+            std::set<std::uint64_t> visited;
+            const ExtendedChain chain = FollowExtendedChain(m_reader, *extendedBase, m_total, visited);
+            m_list.chainEnd = chain.end;
+            for (const PartitionEntry& p : chain.partitions) list(p.type, p.start, p.end, p.tableType, false);
+        }
         return m_list;
     }
 
 private:
-    void followChain(std::uint64_t base) {
-        std::set<std::uint64_t> visited;
-        std::uint64_t link = 0;
-        bool pending = true;
-        while (pending) {
-            pending = false;
-            const std::uint64_t record = base + link;
-            if (record >= m_total) {
-                m_list.chainEnd = ChainEnd::OutOfDisk;
-                return;
-            }
-            if (!visited.insert(record).second) {
-                m_list.chainEnd = ChainEnd::Loop;
-                return;
-            }
-            if (static_cast<int>(visited.size()) > kMaxExtendedRecords) {
-                m_list.chainEnd = ChainEnd::TooLong;
-                return;
-            }
-            readSector(record);
-            const ByteView ebr(m_sector);
-            // Only the first two entries of an extended record are used: a logical partition and
-            // the link to the next record.
-            const std::array<TableEntry, 2> entries{entryAt(ebr, 0), entryAt(ebr, 1)};
-            for (const TableEntry& e : entries) {
-                if (e.type == 0) continue;
-                if (IsExtendedType(e.type)) {
-                    link = e.first;
-                    pending = true;
-                    continue;
-                }
-                const std::uint64_t start = record + e.first;
-                const std::uint8_t code = effectiveCodeAt(e.type, start);
-                if (const auto type = PartitionTypeLabel(code)) {
-                    list(*type, start, start + e.count, e.type, false);
-                }
-            }
-        }
-    }
-
-    std::uint8_t effectiveCodeAt(std::uint8_t tableCode, std::uint64_t sector) {
-        readSector(sector);
-        return EffectiveTypeCode(tableCode, ByteView(m_sector));
-    }
-
-    // Reads one sector into a zeroed buffer, so that an unreadable sector is judged as empty and
-    // never as the sector read before it.
-    bool readSector(std::uint64_t sector) {
-        m_sector.fill(std::byte{0});
-        if (sector >= m_total) return false;
-        (void)m_reader.ReadSectors(sector, 1, m_sector);
-        return true;
-    }
-
     static std::optional<FileSystemType> superfloppyType(ByteView sector0) {
         if (const auto fat = ClassifyFatBootSector(sector0)) return *fat;
         if (IsNtfsBootSector(sector0)) return FileSystemType::Ntfs;
@@ -194,6 +156,94 @@ std::uint8_t EffectiveTypeCode(std::uint8_t tableCode, ByteView firstSector) {
     return tableCode;
 }
 
+ExtendedChain FollowExtendedChain(SectorReader& reader, std::uint64_t base, std::uint64_t totalSectors,
+                                  std::set<std::uint64_t>& visited) {
+    ExtendedChain chain;
+    std::array<std::byte, kSectorSize> sector{};
+    std::uint64_t link = 0;
+    int records = 0;
+    bool pending = true;
+    while (pending) {
+        pending = false;
+        const std::uint64_t record = base + link;
+        if (record >= totalSectors || record < base) {
+            chain.end = ChainEnd::OutOfDisk;
+            break;
+        }
+        if (!visited.insert(record).second) {
+            chain.end = ChainEnd::Loop;
+            break;
+        }
+        if (++records > kMaxExtendedRecords) {
+            chain.end = ChainEnd::TooLong;
+            break;
+        }
+        readZeroed(reader, record, totalSectors, sector);
+        ++chain.sectorsRead;
+        // All four entries count, as the operating systems read them: a record may list a second
+        // partition, and its link, in entries 2 and 3. Partitions are relative to this record,
+        // the link to the extended partition's first record.
+        std::array<TableEntry, 4> entries{};
+        for (int i = 0; i < 4; ++i) entries[static_cast<std::size_t>(i)] = entryAt(ByteView(sector), i);
+        for (const TableEntry& e : entries) {
+            if (e.type == 0) continue;
+            if (IsExtendedType(e.type)) {
+                link = e.first;  // a later link replaces an earlier one
+                pending = true;
+                continue;
+            }
+            const std::uint64_t start = record + e.first;
+            std::array<std::byte, kSectorSize> first{};
+            if (readZeroed(reader, start, totalSectors, first)) ++chain.sectorsRead;
+            const std::uint8_t code = EffectiveTypeCode(e.type, ByteView(first));
+            if (const auto type = PartitionTypeLabel(code)) {
+                PartitionEntry p;
+                p.type = *type;
+                p.start = start;
+                p.end = start + e.count;
+                p.tableType = e.type;
+                p.evidence = record;
+                chain.partitions.push_back(p);
+            }
+        }
+    }
+    return chain;
+}
+
+bool LooksLikeExtendedRecord(ByteView sector, std::uint64_t at, std::uint64_t totalSectors) {
+    if (sector.size() < kSectorSize) return false;
+    if (sector.u8_unchecked(kRecordSignature) != 0x55 || sector.u8_unchecked(kRecordSignature + 1) != 0xAA) return false;
+    bool partition = false;
+    for (int i = 0; i < 4; ++i) {
+        const TableEntry e = entryAt(sector, i);
+        // The entry's boot flag: 0, or 0x80 for the partition the BIOS boots.
+        const auto flag = sector.u8_unchecked(kTableOffset + static_cast<std::size_t>(i) * kEntrySize);
+        if (e.type == 0) {
+            if (e.first != 0 || e.count != 0) return false;
+            continue;
+        }
+        if ((flag != 0x00 && flag != 0x80) || e.first == 0 || e.count == 0) return false;
+        if (IsExtendedType(e.type)) continue;  // the link's base is not known here
+        if (at + e.first + e.count > totalSectors) return false;
+        if (PartitionTypeLabel(e.type)) partition = true;
+    }
+    return partition;
+}
+
+std::string PartitionSourceText(PartitionSource source) {
+    switch (source) {
+        case PartitionSource::BootSector:
+            return "Boot Sector";
+        case PartitionSource::BackupBootSector:
+            return "Backup Boot Sector";
+        case PartitionSource::ExtendedRecord:
+            return "Extended Boot Record";
+        case PartitionSource::Table:
+            break;
+    }
+    return {};
+}
+
 DiskPartitionList ReadPartitionTable(SectorReader& reader, std::uint64_t totalSectors,
                                      CorruptTableNotice* notice) {
     return TableReader(reader, totalSectors, notice).run();
@@ -209,18 +259,27 @@ DetailRows PartitionDetailsRows(SearchMode mode, std::size_t diskNumber, std::si
                                 const PartitionEntry& partition) {
     const std::string number = std::to_string(partitionIndex + 1);
     const std::string size = sizeMbText(partition.start, partition.end);
+    DetailRows rows;
     if (mode == SearchMode::Advance) {
-        return {{"1.   Partition Number          :          ", number},
+        rows = {{"1.   Partition Number          :          ", number},
                 {"2.   Search Mode               :          ", "Advance"},
                 {"3.   Size                             :  ", size}};
+    } else {
+        rows = {{"1.   Disk Number                    :  ", std::to_string(diskNumber)},
+                {"2.   Partition Number              :  ", number},
+                {"3.   Partition Type                   :  ", PartitionTypeName(partition.type)},
+                {"4.   Search Mode                   :  ", "Standard"},
+                {"5.   Start Sector                     :  ", std::to_string(partition.start)},
+                {"6.   End Sector                      :  ", std::to_string(partition.end)},
+                {"7.   Size                                 :  ", size}};
     }
-    return {{"1.   Disk Number                    :  ", std::to_string(diskNumber)},
-            {"2.   Partition Number              :  ", number},
-            {"3.   Partition Type                   :  ", PartitionTypeName(partition.type)},
-            {"4.   Search Mode                   :  ", "Standard"},
-            {"5.   Start Sector                     :  ", std::to_string(partition.start)},
-            {"6.   End Sector                      :  ", std::to_string(partition.end)},
-            {"7.   Size                                 :  ", size}};
+    if (partition.source != PartitionSource::Table) {
+        const std::string label = mode == SearchMode::Advance ? "4.   Found By                   :          "
+                                                              : "8.   Found By                         :  ";
+        rows.emplace_back(label, PartitionSourceText(partition.source) + " (sector " +
+                                     std::to_string(partition.evidence) + ")");
+    }
+    return rows;
 }
 
 DetailRows UnknownPartitionDetailsRows(SearchMode mode, std::size_t diskNumber,

@@ -14,6 +14,9 @@ namespace quorlan {
 inline constexpr std::size_t kNtfsOemId = 0x03;              // "NTFS    "
 inline constexpr std::size_t kNtfsBytesPerSector = 0x0B;     // u16
 inline constexpr std::size_t kNtfsSectorsPerCluster = 0x0D;  // u8
+inline constexpr std::size_t kNtfsSectorsPerTrack = 0x18;    // u16: geometry the volume was formatted with
+inline constexpr std::size_t kNtfsHeads = 0x1A;              // u16: likewise
+inline constexpr std::size_t kNtfsHiddenSectors = 0x1C;      // u32: sectors before the volume
 inline constexpr std::size_t kNtfsTotalSectors = 0x28;       // u64: the volume's sectors, less the backup
 inline constexpr std::size_t kNtfsMftCluster = 0x30;         // u64: cluster of $MFT record 0
 inline constexpr std::size_t kNtfsMirrorCluster = 0x38;      // u64: cluster of the $MFTMirr copy

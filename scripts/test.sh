@@ -5,6 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
+bash scripts/check-layers.sh
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
@@ -18,10 +19,13 @@ for fuzzer in build/fuzz/tests/fuzz/fuzz_*; do
         scratch=$(mktemp -d)
         corpus=("$scratch" "${fuzzer}_seeds")
     fi
-    # The log fuzzer rebuilds a whole tree per input (a few hundred a second), the live-tree
-    # fuzzer scans a volume twice per input: each gets a minute.
+    # The log fuzzer rebuilds a whole tree per input (a few hundred a second), the lost-partition
+    # fuzzer probes a disk of up to 2048 reads per input, and the live-tree fuzzer scans a volume
+    # twice per input: each gets a minute.
     limit=(-runs=200000)
-    case $(basename "$fuzzer") in fuzz_recovery_log | fuzz_fat_live_tree) limit=(-max_total_time=60) ;; esac
+    case $(basename "$fuzzer") in
+    fuzz_recovery_log | fuzz_lost_partitions | fuzz_fat_live_tree) limit=(-max_total_time=60) ;;
+    esac
     "$fuzzer" "${limit[@]}" -max_len=4096 -seed=1 "${corpus[@]}" 2>&1 | tail -n 1
     [ ${#corpus[@]} -eq 0 ] || rm -rf "${corpus[0]}"
 done

@@ -67,18 +67,45 @@ const DiskInfo* Session::disk(std::size_t slot) const {
     return nullptr;
 }
 
-Result<const DiskPartitionList*> Session::SelectDisk(std::size_t slot) {
+Result<const DiskPartitionList*> Session::SelectDisk(std::size_t slot, SearchObserver* observer) {
     const DiskInfo* info = disk(slot);
     if (info == nullptr) return Error{ErrorKind::InvalidArgument, "no disk " + std::to_string(slot)};
     auto reader = m_devices.open(slot, &m_notice);
     if (!reader) return reader.error();
     m_reader = std::move(reader).value();
     m_selected = slot;
+    const bool spentBefore = m_notice.spent();
     m_notice.setOnDiskPage(true);
     m_partitions = ReadPartitionTable(*m_reader, m_reader->totalSectors(), &m_notice);
     if (!m_partitions.partitionFound) m_notice.raise();
     m_notice.setOnDiskPage(false);
+    m_lostSearchWanted = !spentBefore && m_notice.spent();
+    if (m_lostSearchWanted && observer != nullptr) observer->partitionTableCorrupt();
     return &m_partitions;
+}
+
+Result<LostPartitionResult> Session::FindLostPartitions(const RunContext& context, std::uint64_t rangeStart,
+                                                        std::uint64_t rangeEnd) {
+    if (m_reader == nullptr || !m_selected) return Error{ErrorKind::InvalidArgument, "no disk is selected"};
+    const std::uint64_t total = m_reader->totalSectors();
+    if (rangeEnd == 0 || rangeEnd > total) rangeEnd = total;
+    if (rangeStart >= rangeEnd) {
+        return Error{ErrorKind::InvalidArgument, "the range " + std::to_string(rangeStart) + "-" +
+                                                     std::to_string(rangeEnd) + " holds no sector of the disk (it has " +
+                                                     std::to_string(total) + " sectors)"};
+    }
+    LostPartitionRequest request;
+    request.rangeStart = rangeStart;
+    request.rangeEnd = rangeEnd;
+    if (const DiskInfo* info = disk(*m_selected)) {
+        request.heads = info->TotalHeads;
+        request.sectorsPerTrack = info->SectorsPerTrack;
+    }
+    return SearchLostPartitions(*m_reader, m_partitions, request, context);
+}
+
+std::size_t Session::AddFoundPartitions(const LostPartitionResult& result) {
+    return quorlan::AddFoundPartitions(m_partitions, result.found);
 }
 
 Result<SearchRequest> Session::PrepareStandardSearch(std::size_t partitionIndex) {

@@ -8,6 +8,7 @@
 #include "core/device_table.h"
 #include "core/sector_reader.h"
 #include "disks/disk_inventory.h"
+#include "disks/lost_partitions.h"
 #include "disks/partition_table.h"
 #include "items/tables.h"
 #include "search/search_driver.h"
@@ -32,12 +33,29 @@ public:
     // While the table is read the corrupt-table notice may fire (a failed read, a table that
     // fails the sanity test); when no partition was listed it fires afterwards, so that a disk
     // without partitions is searched for lost ones at once. Either way at most once per choice.
-    [[nodiscard]] Result<const DiskPartitionList*> SelectDisk(std::size_t slot);
+    // When it fired, the observer (if given) hears partitionTableCorrupt() before this returns,
+    // and lostPartitionSearchWanted() is true until the next choice.
+    [[nodiscard]] Result<const DiskPartitionList*> SelectDisk(std::size_t slot, SearchObserver* observer = nullptr);
+    // The corrupt-table notice fired when the disk was chosen: the front end runs
+    // FindLostPartitions.
+    [[nodiscard]] bool lostPartitionSearchWanted() const { return m_lostSearchWanted; }
     // Back from the partition page to the disk page: the next choice may raise the notice again.
     void BackToDiskPage() { m_notice.rearm(); }
     [[nodiscard]] std::optional<std::size_t> selectedDisk() const { return m_selected; }
     [[nodiscard]] SectorReader* reader() { return m_reader.get(); }
     [[nodiscard]] const DiskPartitionList& partitions() const { return m_partitions; }
+
+    // The lost-partition search ("Search More Partitions", or the corrupt-table notice) of the
+    // selected disk, or of sectors [rangeStart, rangeEnd) of it (rangeEnd 0: to the disk's end).
+    // Runs on a worker thread and stops between two reads when the context's token asks; it
+    // reads the partition list but changes nothing, so the front end keeps the list as it is
+    // while the search runs and then hands the result to AddFoundPartitions on its own thread.
+    [[nodiscard]] Result<LostPartitionResult> FindLostPartitions(const RunContext& context,
+                                                                 std::uint64_t rangeStart = 0,
+                                                                 std::uint64_t rangeEnd = 0);
+    // Appends what a search found to the partition list, numbered after the partitions already
+    // listed (kMaxPartitions at most); returns how many were added.
+    std::size_t AddFoundPartitions(const LostPartitionResult& result);
 
     // Next on the partition page in a Standard Search: validates partition index (0-based) and
     // returns what the search needs. The search tables are emptied first.
@@ -62,6 +80,7 @@ private:
     std::unique_ptr<SectorReader> m_reader;
     DiskPartitionList m_partitions;
     CorruptTableNotice m_notice;
+    bool m_lostSearchWanted = false;
     RecoveryState m_recovery;
 };
 

@@ -39,7 +39,10 @@ TEST(Cli, MisuseIsAUsageError) {
                              "disks extra", "disk", "search x.img", "search x.img --partition",
                              "search x.img --partition 0", "search x.img --partition two",
                              "search x.img --partition 1 --load-log x", "search x.img --load-log x --save-log y",
-                             "search x.img --save-log", "save x.img --partition 1 --load-log x --to d --all"}) {
+                             "search x.img --save-log", "save x.img --partition 1 --load-log x --to d --all",
+                             "partitions x.img --range 0-100", "partitions x.img --find-lost --range 100-100",
+                             "partitions x.img --find-lost --range 5", "partitions x.img --find-lost --range=a-b",
+                             "search x.img --load-log x --find-lost", "save x.img --partition 1 --range 1-2 --to d --all"}) {
         const auto r = cli(args);
         EXPECT_EQ(r.exitCode, 2) << args;
         EXPECT_TRUE(r.out.empty()) << args;
@@ -130,6 +133,61 @@ TEST(Cli, DamagedTablesGiveAResultAndANote) {
     }
 }
 
+// A stick whose table is gone: partitions says what --find-lost does, --find-lost lists the
+// volumes it finds (numbered after the table's, saying how they were found), and search and save
+// reach them by those numbers. A disk without any volume ends with "Unknown Partition".
+TEST(Cli, FindLostListsTheVolumesATableNoLongerLists) {
+    const std::string image = fixture("lost-aligned.img");
+    const std::string before = sha256(image);
+    const auto plain = cli("partitions " + shellQuote(image));
+    EXPECT_EQ(plain.exitCode, 0);
+    EXPECT_EQ(plain.out, "Disk 0\n");
+    EXPECT_NE(plain.err.find("--find-lost searches the disk"), std::string::npos) << plain.err;
+
+    const auto text = cli("partitions " + shellQuote(image) + " --find-lost");
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_NE(text.out.find("  Partition - 2 ( NTFS )\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("    8.   Found By                         :  Boot Sector (sector 83968)\n"),
+              std::string::npos)
+        << text.out;
+    EXPECT_NE(text.err.find("found 2 partition(s) that the table does not list, numbered from 1"), std::string::npos)
+        << text.err;
+    const auto json = cli("partitions " + shellQuote(image) + " --find-lost --json --range 80000-131072");
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    EXPECT_TRUE(validJson(json.out)) << json.out;
+    EXPECT_NE(json.out.find(R"([{"index":1,"type":"NTFS","start":83968,"end":124928,)"), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find(R"("found":true,"foundBy":"Boot Sector","foundAt":83968})"), std::string::npos) << json.out;
+    EXPECT_EQ(json.out.find("FAT32"), std::string::npos) << "outside the range";
+    EXPECT_EQ(cli("partitions " + shellQuote(image) + " --find-lost --range 200000-300000").exitCode, 1);
+
+    const auto noTable = cli("search " + shellQuote(image) + " --partition 2");
+    EXPECT_EQ(noTable.exitCode, 1);
+    EXPECT_NE(noTable.err.find("--find-lost"), std::string::npos) << noTable.err;
+    const auto search = cli("search " + shellQuote(image) + " --find-lost --partition 2 --files");
+    ASSERT_EQ(search.exitCode, 0) << search.err;
+    EXPECT_NE(search.out.find("anna.txt"), std::string::npos) << search.out;
+    test::TempDir dir;
+    const auto save = cli("save " + shellQuote(image) + " --find-lost --partition 1 --to " +
+                          shellQuote((dir / "out").string()) + " Documents/Letters/anna.txt");
+    ASSERT_EQ(save.exitCode, 0) << save.err;
+    EXPECT_TRUE(std::filesystem::exists(dir / "out" / "Documents" / "Letters" / "anna.txt"));
+    EXPECT_EQ(sha256(image), before) << "the source image was written";
+
+    const std::string blank = (dir / "blank.img").string();
+    std::ofstream(blank, std::ios::binary) << std::string(16u << 20, '\0');
+    const auto unknown = cli("partitions " + shellQuote(blank) + " --find-lost");
+    EXPECT_EQ(unknown.exitCode, 1);
+    EXPECT_NE(unknown.out.find("Disk 0\n  Unknown Partition\n"), std::string::npos) << unknown.out;
+    EXPECT_NE(unknown.out.find("3.   Partition Type                   :  Unknown Partition\n"), std::string::npos);
+    EXPECT_NE(unknown.out.find("6.   End Sector                      :  32768\n"), std::string::npos) << unknown.out;
+    EXPECT_NE(unknown.err.find("no FAT16, FAT32 or NTFS partition on this disk"), std::string::npos) << unknown.err;
+    const auto unknownJson = cli("partitions " + shellQuote(blank) + " --find-lost --json");
+    EXPECT_EQ(unknownJson.exitCode, 1);
+    EXPECT_TRUE(validJson(unknownJson.out)) << unknownJson.out;
+    EXPECT_NE(unknownJson.out.find(R"([{"type":"Unknown Partition","start":0,"end":32768,)"), std::string::npos)
+        << unknownJson.out;
+}
+
 TEST(Cli, TruncatedAndGarbageImagesNeverCrash) {
     test::TempDir dir;
     const std::string truncated = (dir / "truncated.img").string();
@@ -147,6 +205,9 @@ TEST(Cli, TruncatedAndGarbageImagesNeverCrash) {
         const auto g = cli("partitions --json " + shellQuote(garbage));
         EXPECT_EQ(g.exitCode, 0) << g.err;
         EXPECT_TRUE(validJson(g.out)) << g.out;
+        const auto lost = cli("partitions --json --find-lost " + shellQuote(garbage));
+        EXPECT_TRUE(lost.exitCode == 0 || lost.exitCode == 1) << lost.err;
+        EXPECT_TRUE(validJson(lost.out)) << lost.out;
     }
 }
 
@@ -178,7 +239,9 @@ std::string quoted(const std::filesystem::path& path) { return shellQuote(path.s
 // file name, and a log of another image, a damaged or a missing log is refused.
 TEST(Cli, ARecoveryLogShowsTheSearchAgain) {
     test::TempDir dir;
-    const std::string images[] = {"fat16-search.img", "fat32-search.img", "ntfs-search.img"};
+    // ntfs-streams.img: a log keeps the streams' rows; fat-undelete.img: the marks come back.
+    const std::string images[] = {"fat16-search.img", "fat32-search.img", "ntfs-search.img", "ntfs-streams.img",
+                                  "fat-undelete.img"};
     auto logOf = [&](const std::string& image) { return dir / image / "X.QLG"; };
     for (const std::string& name : images) {
         SCOPED_TRACE(name);
@@ -222,7 +285,7 @@ TEST(Cli, ARecoveryLogShowsTheSearchAgain) {
 }
 
 TEST(Cli, SaveFromARecoveryLogWritesWhatTheSearchWould) {
-    for (const char* name : {"fat16-search.img", "fat32-search.img"}) {
+    for (const char* name : {"fat16-search.img", "fat32-search.img", "fat-undelete.img", "ntfs-streams.img"}) {
         SCOPED_TRACE(name);
         test::TempDir dir;
         const std::string image = shellQuote(fixture(name));

@@ -83,6 +83,15 @@ TEST_F(AgainstMmls, FixtureDisksArePlacedAsMmlsPlacesThem) {
     }
 }
 
+// An extended record that lists a second partition and the link in entries 1 and 2, as the
+// public test image ext-part-test-2.dd does (make-lost-partition-images.sh imitates it).
+TEST_F(AgainstMmls, ExtendedRecordsReadInAllFourEntries) {
+    const std::filesystem::path image = std::filesystem::path(QUORLAN_FIXTURE_DIR) / "ext-part-16heads.img";
+    const auto ours = ourPartitions(image);
+    EXPECT_EQ(ours, mmlsPartitions(image));
+    EXPECT_EQ(ours.size(), 6u);
+}
+
 TEST_F(AgainstMmls, RandomLayoutsWithExtendedChains) {
     if (!test::haveTool("sfdisk")) GTEST_SKIP() << "sfdisk is not installed";
     test::TempDir dir;

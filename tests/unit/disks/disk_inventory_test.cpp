@@ -147,5 +147,57 @@ TEST(Session, CorruptTableNoticeFiresOncePerChoiceOfADisk) {
     EXPECT_EQ(notices, 2);
 }
 
+// The road the window takes: the notice reaches the observer when the disk is chosen, the
+// search runs with a stop token, and what it found joins the list after the table's partitions,
+// ready for a Standard Search.
+TEST(Session, CorruptTableNoticeLeadsToTheLostPartitionSearch) {
+    class Watch final : public NullObserver {
+    public:
+        void partitionTableCorrupt() override { ++notices; }
+        void counter(Counter which, std::uint64_t value) override {
+            if (which == Counter::PartitionsFound) found = value;
+        }
+        int notices = 0;
+        std::uint64_t found = 0;
+    };
+    test::TempDir dir;
+    // A table that fails the sanity test after its first entry; two more volumes behind it.
+    test::DiskBuilder builder(200000);
+    builder.entry(0, 0, 0x0C, 2048, 40960).entry(0, 1, 0x07, 199000, 500);
+    for (const std::uint64_t at : {2048u, 43008u, 83968u}) {
+        builder.fatBootSector(at, true).u32(at, 32, 40960).u16(at, 24, 63).u16(at, 26, 255);
+    }
+    test::writeFile(dir / "lost.img", builder.bytes());
+
+    Session session;
+    const std::size_t slot = *session.AddImage(dir / "lost.img");
+    Watch watch;
+    ASSERT_TRUE(session.SelectDisk(slot, &watch).ok());
+    EXPECT_EQ(watch.notices, 1);
+    EXPECT_TRUE(session.lostPartitionSearchWanted());
+    ASSERT_EQ(session.partitions().partitions.size(), 1u);
+
+    std::stop_source stop;
+    auto result = session.FindLostPartitions(RunContext{watch, stop.get_token()});
+    ASSERT_TRUE(result.ok()) << result.error().message;
+    EXPECT_EQ(session.partitions().partitions.size(), 1u) << "the search leaves the list to the front end";
+    EXPECT_EQ(watch.found, 2u);
+    EXPECT_EQ(session.AddFoundPartitions(*result), 2u);
+    const auto& parts = session.partitions().partitions;
+    ASSERT_EQ(parts.size(), 3u);
+    EXPECT_EQ(parts[1].start, 43008u);
+    EXPECT_EQ(parts[2].source, PartitionSource::BootSector);
+    auto request = session.PrepareStandardSearch(2);
+    ASSERT_TRUE(request.ok());
+    EXPECT_EQ(request->rangeStart, 83968u);
+    EXPECT_EQ(request->rangeEnd, 83968u + 40960);
+
+    // Chosen again without going back: no notice, no search wanted. A range off the disk fails.
+    ASSERT_TRUE(session.SelectDisk(slot, &watch).ok());
+    EXPECT_EQ(watch.notices, 1);
+    EXPECT_FALSE(session.lostPartitionSearchWanted());
+    EXPECT_FALSE(session.FindLostPartitions(RunContext{watch, {}}, 200000, 300000).ok());
+}
+
 }  // namespace
 }  // namespace quorlan

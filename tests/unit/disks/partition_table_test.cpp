@@ -57,6 +57,21 @@ TEST(ReadPartitionTable, PrimariesThenLogicalsInChainOrderWithMarkerPrecedence) 
     EXPECT_EQ(PartitionNodeText(5, list.partitions[4].type), "Partition - 5 ( FAT32 )");
 }
 
+TEST(ReadPartitionTable, ExtendedRecordsAreReadInAllFourEntries) {
+    // As on the public test image ext-part-test-2.dd: the first extended record lists two
+    // partitions and, in entry 2, the link to the next record; entry 3 of that one holds a third.
+    DiskBuilder disk(400000);
+    disk.entry(0, 0, 0x06, 63, 50000).entry(0, 1, 0x05, 157248, 200000);
+    disk.entry(157248, 0, 0x04, 63, 52353).entry(157248, 1, 0x04, 52479, 52353).entry(157248, 2, 0x05, 104832, 50400);
+    disk.entry(262080, 3, 0x06, 63, 50337);
+    const auto list = ReadPartitionTable(*disk.reader(), disk.sectors());
+    expectPartitions(list, {{"FAT16", 63, 50063, true},
+                            {"FAT16", 157311, 209664, false},
+                            {"FAT16", 209727, 262080, false},
+                            {"FAT16", 262143, 312480, false}});
+    EXPECT_EQ(list.chainEnd, ChainEnd::None);
+}
+
 TEST(ReadPartitionTable, SignatureNeedsOnlyOneOfTheTwoBytes) {
     const struct {
         std::uint8_t b510, b511;
@@ -230,6 +245,16 @@ TEST(PartitionDetails, RowsOfBothModes) {
     EXPECT_EQ(unknown[5].second, "15663104");
     EXPECT_EQ(unknown[6].second, "7647 MB");
     EXPECT_EQ(UnknownPartitionDetailsRows(SearchMode::Advance, 0, 0, "15663104", "7647 MB")[2].second, "7647 MB");
+
+    // A partition the lost-partition search found says how, in one more row.
+    PartitionEntry found{FileSystemType::Ntfs, 2048, 81920, 0, false};
+    found.source = PartitionSource::BackupBootSector;
+    found.evidence = 81919;
+    const DetailRows foundRows = PartitionDetailsRows(SearchMode::Standard, 0, 3, found);
+    ASSERT_EQ(foundRows.size(), 8u);
+    EXPECT_EQ(foundRows[7], (std::pair<std::string, std::string>{"8.   Found By                         :  ",
+                                                                  "Backup Boot Sector (sector 81919)"}));
+    EXPECT_EQ(PartitionDetailsRows(SearchMode::Advance, 0, 3, found).back().second, "Backup Boot Sector (sector 81919)");
 }
 
 }  // namespace
