@@ -49,21 +49,15 @@ measure=$root/build/release/bench/quorlan-io-measure
 
 clear_dest() { rm -rf "$dest" && mkdir -p "$dest"; }
 
-# q WORD...: the words quoted for eval.
-q() { printf '%q ' "$@"; }
-
-# field LINE NAME: a value of a quorlan-io-measure line.
-field() { awk -v l="$1" -v k="$2" 'BEGIN { n = split(l, f, /[ =]/); for (i = 1; i < n; i += 2) if (f[i] == k) print f[i + 1] }'; }
-
 # compare IMAGE NAME COMMAND [NAME COMMAND]...: each COMMAND (a string, evaluated) once with the
 # image dropped from the page cache, then all once to warm it, then $runs rounds of all in turn
 # (so that a busy moment of the machine falls on every command alike), each into an emptied
 # $dest. Prints a row per command: MB written, cold and mean warm seconds, MB/s warm, peak
 # memory of the cold run; sets rate[i] and rss[i].
 compare() {
-    local image=$1 i r line
+    local image=$1 i line
     shift
-    local -a names=() commands=() colds=() bytes=() totals=()
+    local -a names=() commands=() colds=() bytes=()
     while [ $# -gt 0 ]; do
         names+=("$1") commands+=("$2")
         shift 2
@@ -72,23 +66,12 @@ compare() {
         clear_dest
         line=$(eval "$(q "$measure" --drop "$image" --) ${commands[$i]}")
         [ "$(field "$line" exit)" = 0 ] || { echo "failed: ${commands[$i]}" >&2; exit 1; }
-        colds+=("$line") bytes+=("$(du -sb --apparent-size "$dest" | cut -f1)") totals+=(0)
+        colds+=("$line") bytes+=("$(du -sb --apparent-size "$dest" | cut -f1)")
     done
-    for i in "${!commands[@]}"; do
-        clear_dest
-        eval "$(q "$measure" --) ${commands[$i]}" >/dev/null
-    done
-    for ((r = 0; r < runs; r++)); do
-        for i in "${!commands[@]}"; do
-            clear_dest
-            line=$(eval "$(q "$measure" --) ${commands[$i]}")
-            totals[i]=$(awk -v t="${totals[$i]}" -v s="$(field "$line" seconds)" 'BEGIN { print t + s }')
-        done
-    done
+    warm_rounds clear_dest "${commands[@]}"
     rate=() rss=()
     for i in "${!commands[@]}"; do
-        local warm
-        warm=$(awk -v t="${totals[$i]}" -v n="$runs" 'BEGIN { printf "%.3f", t / n }')
+        local warm=${warm_s[$i]}
         rate[i]=$(awk -v b="${bytes[$i]}" -v w="$warm" 'BEGIN { printf "%.1f", b / w / 1e6 }')
         rss[i]=$(field "${colds[$i]}" maxrss_kib)
         printf '  %-28s %9.1f %8.2f %8.3f %9.1f %9d\n' "${names[$i]}" "$(awk -v b="${bytes[$i]}" 'BEGIN { print b / 1e6 }')" \

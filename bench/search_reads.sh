@@ -35,20 +35,14 @@ build_targets quorlan-cli quorlan-io-measure quorlan-search-reads
 measure=$root/build/release/bench/quorlan-io-measure
 reads=$root/build/release/bench/quorlan-search-reads
 
-# q WORD...: the words quoted for eval.
-q() { printf '%q ' "$@"; }
-
-# field LINE NAME: a value of a quorlan-io-measure line.
-field() { awk -v l="$1" -v k="$2" 'BEGIN { n = split(l, f, /[ =]/); for (i = 1; i < n; i += 2) if (f[i] == k) print f[i + 1] }'; }
-
 # compare IMAGE NAME COMMAND [NAME COMMAND]...: each COMMAND (a string, evaluated) once with the
 # image dropped from the page cache, then all once to warm it, then $runs rounds of all in turn,
 # so that a busy moment of the machine falls on every command alike. Prints a row per command:
-# MB read (rchar), MB from the device, cold and mean warm seconds; sets mb[i] and warm[i].
+# MB read (rchar), MB from the device, cold and mean warm seconds; sets mb[i] and warm_s[i].
 compare() {
-    local image=$1 i r line
+    local image=$1 i line
     shift
-    local -a names=() commands=() colds=() totals=()
+    local -a names=() commands=() colds=()
     while [ $# -gt 0 ]; do
         names+=("$1") commands+=("$2")
         shift 2
@@ -56,22 +50,15 @@ compare() {
     for i in "${!commands[@]}"; do
         line=$(eval "$(q "$measure" --drop "$image" --) ${commands[$i]}")
         [ "$(field "$line" exit)" = 0 ] || { echo "failed: ${commands[$i]}" >&2; exit 1; }
-        colds+=("$line") totals+=(0)
+        colds+=("$line")
     done
-    for i in "${!commands[@]}"; do eval "$(q "$measure" --) ${commands[$i]}" >/dev/null; done
-    for ((r = 0; r < runs; r++)); do
-        for i in "${!commands[@]}"; do
-            line=$(eval "$(q "$measure" --) ${commands[$i]}")
-            totals[i]=$(awk -v t="${totals[$i]}" -v s="$(field "$line" seconds)" 'BEGIN { print t + s }')
-        done
-    done
-    mb=() warm=()
+    warm_rounds : "${commands[@]}"
+    mb=()
     for i in "${!commands[@]}"; do
         mb[i]=$(awk -v b="$(field "${colds[$i]}" rchar)" 'BEGIN { printf "%.1f", b / 1e6 }')
-        warm[i]=$(awk -v t="${totals[$i]}" -v n="$runs" 'BEGIN { printf "%.3f", t / n }')
         printf '  %-34s %9.1f %10.1f %8.2f %8.3f\n' "${names[$i]}" "${mb[$i]}" \
             "$(awk -v b="$(field "${colds[$i]}" read_bytes)" 'BEGIN { print b / 1e6 }')" \
-            "$(field "${colds[$i]}" seconds)" "${warm[$i]}"
+            "$(field "${colds[$i]}" seconds)" "${warm_s[$i]}"
     done
 }
 
@@ -88,7 +75,7 @@ fat() {
         "quorlan-cli search --files --json" "$(q "$cli" search "$image" --partition 1 --files --json)" \
         "fls -r -p" "$(q fls -r -p -o 2048 "$image")" \
         "mdir -/" "$(q mdir -/ -i "$image@@$((2048 * 512))" ::)"
-    awk -v q="${mb[0]}" -v qw="${warm[0]}" -v f="${mb[1]}" -v fw="${warm[1]}" 'BEGIN {
+    awk -v q="${mb[0]}" -v qw="${warm_s[0]}" -v f="${mb[1]}" -v fw="${warm_s[1]}" 'BEGIN {
         printf "  quorlan/fls: %.2f of the bytes, %.2f of the warm time (target: at most 0.50)\n", q / f, qw / fw }'
     # The runs above dropped the image once more; one pass of every variant brings back what
     # they read (the scan of every cluster reads the files' clusters too).
