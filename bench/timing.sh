@@ -15,7 +15,12 @@ warm() {
 
 # build_cli: builds quorlan-cli with the release preset and sets $cli to it.
 build_cli() {
-    (cd "$root" && cmake --preset release >/dev/null && cmake --build --preset release --target quorlan-cli >/dev/null)
+    build_targets quorlan-cli
+}
+
+# build_targets TARGET...: builds the targets with the release preset and sets $cli to quorlan-cli.
+build_targets() {
+    (cd "$root" && cmake --preset release >/dev/null && cmake --build --preset release --target "$@" >/dev/null)
     cli=$root/build/release/cli/quorlan-cli
 }
 
@@ -38,6 +43,38 @@ mean_seconds() {
         total=$(awk -v a="$total" -v b="$t0" -v c="$t1" 'BEGIN { printf "%.6f", a + c - b }')
     done
     awk -v t="$total" -v n="$runs" 'BEGIN { printf "%.6f\n", t / n }'
+}
+
+# q WORD...: the words quoted for eval.
+q() { printf '%q ' "$@"; }
+
+# field LINE NAME: a value of a quorlan-io-measure line (NAME=VALUE pairs).
+field() { awk -v l="$1" -v k="$2" 'BEGIN { n = split(l, f, /[ =]/); for (i = 1; i < n; i += 2) if (f[i] == k) print f[i + 1] }'; }
+
+# warm_rounds PREPARE COMMAND...: under $measure (quorlan-io-measure), each COMMAND (a string,
+# evaluated) once to warm the page cache, then $runs rounds of all in turn, so that a busy moment
+# of the machine falls on every command alike. PREPARE (a command; `:` for none) runs untimed
+# before each run. Sets warm_s[i], the mean seconds of command i over the rounds.
+warm_rounds() {
+    local prepare=$1 i r line
+    shift
+    local -a commands=("$@") totals=()
+    for i in "${!commands[@]}"; do
+        $prepare
+        eval "$(q "$measure" --) ${commands[$i]}" >/dev/null
+        totals+=(0)
+    done
+    for ((r = 0; r < runs; r++)); do
+        for i in "${!commands[@]}"; do
+            $prepare
+            line=$(eval "$(q "$measure" --) ${commands[$i]}")
+            totals[i]=$(awk -v t="${totals[$i]}" -v s="$(field "$line" seconds)" 'BEGIN { print t + s }')
+        done
+    done
+    warm_s=()
+    for i in "${!commands[@]}"; do
+        warm_s[i]=$(awk -v t="${totals[$i]}" -v n="$runs" 'BEGIN { printf "%.3f", t / n }')
+    done
 }
 
 # write_bench_tree DIR: the tree of the search benchmarks, 10 top folders of 100 folders each and

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,6 +92,38 @@ std::int64_t FdSectorSource::readAt(std::uint64_t offset, std::span<std::byte> b
     return static_cast<std::int64_t>(done);
 }
 
+std::int64_t FdSectorSource::copyTo(std::uint64_t offset, std::uint64_t length, int outFd, std::uint64_t outOffset) {
+    if (m_kind != SourceKind::ImageFile) return -1;
+    constexpr std::uint64_t kMaxCall = std::uint64_t{1} << 30;  // bytes asked of one call
+    std::uint64_t done = 0;
+    auto in = static_cast<off_t>(offset);
+    auto out = static_cast<off_t>(outOffset);
+    // copy_file_range first; the kernel refuses it between file systems of different kinds
+    // (EXDEV), where sendfile still copies inside the kernel, writing at the file position.
+    bool viaSendfile = false;
+    while (done < length) {
+        const auto want = static_cast<std::size_t>(std::min(length - done, kMaxCall));
+        ssize_t n = 0;
+        if (!viaSendfile) {
+            n = ::copy_file_range(m_fd.get(), &in, outFd, &out, want, 0);
+        } else {
+            n = ::sendfile(outFd, m_fd.get(), &in, want);
+        }
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const bool refused = errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP;
+            if (!viaSendfile && refused && done == 0 && ::lseek(outFd, out, SEEK_SET) == out) {
+                viaSendfile = true;
+                continue;
+            }
+            return done > 0 ? static_cast<std::int64_t>(done) : -1;
+        }
+        if (n == 0) break;  // the end of the image
+        done += static_cast<std::uint64_t>(n);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
 std::int64_t MemorySectorSource::readAt(std::uint64_t offset, std::span<std::byte> buffer) {
     if (offset >= m_bytes.size()) return 0;
     const std::size_t n = std::min<std::uint64_t>(buffer.size(), m_bytes.size() - offset);
@@ -113,6 +146,17 @@ std::int64_t CountingSectorSource::readAt(std::uint64_t offset, std::span<std::b
     ++m_requests;
     const std::int64_t n = m_inner->readAt(offset, buffer);
     if (n > 0) m_bytes += static_cast<std::uint64_t>(n);
+    return n;
+}
+
+std::int64_t CountingSectorSource::copyTo(std::uint64_t offset, std::uint64_t length, int outFd,
+                                          std::uint64_t outOffset) {
+    ++m_requests;
+    const std::int64_t n = m_inner->copyTo(offset, length, outFd, outOffset);
+    if (n > 0) {
+        m_bytes += static_cast<std::uint64_t>(n);
+        m_copied += static_cast<std::uint64_t>(n);
+    }
     return n;
 }
 
@@ -158,6 +202,18 @@ std::uint32_t SectorReader::ReadSectorsZeroFilled(std::uint64_t sector, std::uin
     if (count == 0) return 0;
     if (m_source->readAt(*offset, buffer.first(bytes)) == static_cast<std::int64_t>(bytes)) return 0;
     return readOneByOne(sector, count, buffer, true, unreadable);
+}
+
+std::uint64_t SectorReader::CopySectors(std::uint64_t sector, std::uint64_t count, int outFd, std::uint64_t outOffset) {
+    const std::uint64_t disk = totalSectors();
+    if (sector >= disk) return 0;
+    count = std::min(count, disk - sector);
+    const std::uint64_t bytes = count * kSectorSize;
+    const auto offset = runOffset(sector, bytes);
+    if (count == 0 || !offset) return 0;
+    const std::int64_t n = m_source->copyTo(*offset, bytes, outFd, outOffset);
+    if (n <= 0) return 0;
+    return static_cast<std::uint64_t>(n) / kSectorSize * kSectorSize;
 }
 
 std::uint32_t SectorReader::readOneByOne(std::uint64_t sector, std::uint32_t count, std::span<std::byte> buffer,

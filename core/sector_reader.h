@@ -30,6 +30,15 @@ public:
     // at the end of the medium) or -1 when the medium reports an error.
     [[nodiscard]] virtual std::int64_t readAt(std::uint64_t offset, std::span<std::byte> buffer) = 0;
     [[nodiscard]] virtual std::uint64_t sizeBytes() const = 0;
+    // Copies up to length bytes at a byte offset into the file outFd at outOffset inside the
+    // kernel, without passing them through this process (an image file's bytes; the kernel may
+    // share the blocks). Returns the number of bytes copied, short at the end of the medium or
+    // where the kernel stopped, or -1 when this source cannot copy so (a device, bytes held in
+    // memory, the kernel refused): the caller then reads and writes.
+    [[nodiscard]] virtual std::int64_t copyTo(std::uint64_t /*offset*/, std::uint64_t /*length*/, int /*outFd*/,
+                                              std::uint64_t /*outOffset*/) {
+        return -1;
+    }
 };
 
 enum class SourceKind { BlockDevice, ImageFile };
@@ -41,6 +50,9 @@ public:
 
     std::int64_t readAt(std::uint64_t offset, std::span<std::byte> buffer) override;
     std::uint64_t sizeBytes() const override { return m_size; }
+    // Image files only: copy_file_range, or sendfile where the destination lies on another file
+    // system. Block devices are read sector by sector, so that a bad sector is found and counted.
+    std::int64_t copyTo(std::uint64_t offset, std::uint64_t length, int outFd, std::uint64_t outOffset) override;
     [[nodiscard]] SourceKind kind() const { return m_kind; }
     [[nodiscard]] int fd() const { return m_fd.get(); }
 
@@ -88,14 +100,18 @@ public:
     explicit CountingSectorSource(std::unique_ptr<SectorSource> inner) : m_inner(std::move(inner)) {}
     std::int64_t readAt(std::uint64_t offset, std::span<std::byte> buffer) override;
     std::uint64_t sizeBytes() const override { return m_inner->sizeBytes(); }
-    // Bytes the inner source delivered, and requests made, so far.
+    std::int64_t copyTo(std::uint64_t offset, std::uint64_t length, int outFd, std::uint64_t outOffset) override;
+    // Bytes the inner source delivered (read or copied), and requests made, so far.
     [[nodiscard]] std::uint64_t bytesRead() const { return m_bytes.load(); }
     [[nodiscard]] std::uint64_t requests() const { return m_requests.load(); }
+    // Of bytesRead, the bytes the kernel copied straight into a file (copyTo).
+    [[nodiscard]] std::uint64_t bytesCopied() const { return m_copied.load(); }
 
 private:
     std::unique_ptr<SectorSource> m_inner;
     std::atomic<std::uint64_t> m_bytes{0};
     std::atomic<std::uint64_t> m_requests{0};
+    std::atomic<std::uint64_t> m_copied{0};
 };
 
 // The notice that a disk's partition table looks corrupt; it lets the front end start the
@@ -144,6 +160,14 @@ public:
     [[nodiscard]] std::uint32_t ReadSectorsZeroFilled(std::uint64_t sector, std::uint32_t count,
                                                       std::span<std::byte> buffer,
                                                       std::vector<std::uint64_t>* unreadable = nullptr);
+
+    // Copies count sectors from sector into the file outFd at outOffset inside the kernel, when
+    // the source can (an image file, SectorSource::copyTo). Returns the bytes copied, whole
+    // sectors only: 0 when the source cannot copy, fewer than asked at the end of the disk or
+    // where the kernel stopped. The caller reads and writes what was not copied (through
+    // ReadSectors, which finds and counts what cannot be read).
+    [[nodiscard]] std::uint64_t CopySectors(std::uint64_t sector, std::uint64_t count, int outFd,
+                                            std::uint64_t outOffset);
 
     [[nodiscard]] std::uint64_t totalSectors() const { return m_source->sizeBytes() / kSectorSize; }
     // Sectors that the fallback could not read, over the reader's life.

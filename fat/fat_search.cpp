@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "core/sector_scan.h"
 #include "fat/fat_dir.h"
+#include "fat/fat_live_tree.h"
 #include "fat/fat_listing.h"
 #include "items/tables.h"
 
@@ -19,55 +21,157 @@ constexpr std::uint32_t kScanChunkSectors = 512;  // 256 KiB
 std::string sectorsStatus(std::uint64_t sector, std::uint64_t end) {
     return "Sectors  " + std::to_string(sector) + " of " + std::to_string(end);
 }
+
+// A folder found by its first cluster, with the fields of its "." entry that its row holds.
+struct FoundFolder {
+    std::uint64_t cluster = 0;
+    std::uint64_t sector = 0;
+    std::uint32_t parent = 0;
+    std::uint16_t date = 0;
+    std::uint16_t time = 0;
+    std::uint32_t size = 0;
+    std::uint8_t attr = 0;
+};
+
+// The folder that begins at this first sector of a cluster: a "." entry naming the cluster
+// itself, then a ".." entry.
+std::optional<FoundFolder> folderAt(ByteView first, std::uint64_t cluster, std::uint64_t sector,
+                                    const FatVolumeParams& params) {
+    if (!IsDirectoryStart(first)) return std::nullopt;
+    const bool fat32 = params.isFat32();
+    if (EntryCluster(first, fat32) != cluster) return std::nullopt;  // a copy of a directory, not the directory
+    std::uint32_t parent = EntryCluster(first.sub(kDotDotEntry, kDirEntrySize), fat32);
+    // Some writers name the FAT32 root's cluster in ".." instead of 0: still the root.
+    if (fat32 && parent == params.RootStart) parent = 0;
+    // IsDirectoryStart matched 35 bytes, so the sector is there: the entry fields lie inside it.
+    return FoundFolder{cluster,
+                       sector,
+                       parent,
+                       first.u16le_unchecked(kDirDate),
+                       first.u16le_unchecked(kDirTime),
+                       first.u32le_unchecked(kDirSize),
+                       first.u8_unchecked(kDirAttr)};
+}
+
+struct ClusterRun {
+    std::uint64_t first = 0;
+    std::uint64_t end = 0;  // the first cluster after the run
+};
+
+// The runs of clusters 2 .. clusterEnd - 1 that owned does not mark, joining two runs apart by
+// at most mergeGap owned clusters.
+std::vector<ClusterRun> runsToScan(const std::vector<bool>& owned, std::uint64_t clusterEnd, std::uint64_t mergeGap) {
+    const auto isOwned = [&](std::uint64_t c) { return c < owned.size() && owned[c]; };
+    std::vector<ClusterRun> runs;
+    for (std::uint64_t c = 2; c < clusterEnd;) {
+        if (isOwned(c)) {
+            ++c;
+            continue;
+        }
+        std::uint64_t e = c + 1;
+        while (e < clusterEnd && !isOwned(e)) ++e;
+        if (!runs.empty() && c - runs.back().end <= mergeGap) {
+            runs.back().end = e;
+        } else {
+            runs.push_back({c, e});
+        }
+        c = e;
+    }
+    return runs;
+}
+
 }  // namespace
 
-void ScanDirectoryClusters(SectorReader& reader, const FatVolumeParams& params, std::uint64_t rangeEnd,
-                           RecordTable& table, const RunContext& context) {
+DirectoryScanReport ScanDirectoryClusters(SectorReader& reader, const FatVolumeParams& params, std::uint64_t rangeEnd,
+                                          RecordTable& table, const RunContext& context,
+                                          const DirectoryScanOptions& options) {
     SearchObserver& observer = context.observer;
+    DirectoryScanReport report;
     observer.counter(Counter::FoldersFound, 0);
     observer.counter(Counter::BootSectorsFound, 0);
     observer.status(sectorsStatus(0, rangeEnd));
 
     AddMiscFolderRow(table, 0);
-    std::uint64_t rows = 1;
-    observer.counter(Counter::FoldersFound, rows);
+    observer.counter(Counter::FoldersFound, 1);
 
     const std::uint64_t spc = params.SPC;
     // A cluster size the scan cannot step by (parameters that could not be worked out).
-    if (spc == 0 || spc > kScanChunkSectors || kScanChunkSectors % spc != 0) return;
-    const bool fat32 = params.isFat32();
+    if (spc == 0 || spc > kScanChunkSectors || kScanChunkSectors % spc != 0) return report;
     const std::uint64_t dataStart = ClusterToSector(params, 2);
+    const std::uint64_t clusterEnd = rangeEnd > dataStart ? 2 + (rangeEnd - dataStart + spc - 1) / spc : 2;
+
+    std::vector<FoundFolder> found;
+    const auto examine = [&](std::uint64_t cluster, std::uint64_t sector, ByteView first) {
+        if (auto folder = folderAt(first, cluster, sector, params)) {
+            found.push_back(*folder);
+            observer.counter(Counter::FoldersFound, found.size() + 1);
+        }
+    };
 
     observer.beginPhase("Completed ", rangeEnd);
-    // Chunks hold whole clusters (the chunk size is a multiple of the cluster size), so the
-    // cluster of a sector follows from its distance to cluster 2.
-    const ScanOptions options{.chunkSectors = kScanChunkSectors};
-    (void)ScanSectors(reader, dataStart, rangeEnd, options, context, [&](const ScanChunk& chunk) {
-        observer.status(sectorsStatus(chunk.firstSector, rangeEnd));
-        std::uint64_t cluster = 2 + (chunk.firstSector - dataStart) / spc;
-        for (std::uint64_t offset = 0; offset < chunk.sectorCount; offset += spc, ++cluster) {
-            const ByteView first(chunk.bytes.data() + offset * kSectorSize, kSectorSize);
-            if (!IsDirectoryStart(first)) continue;
-            const std::uint64_t self = EntryCluster(first, fat32);
-            std::uint64_t parent = EntryCluster(first.sub(kDotDotEntry, kDirEntrySize), fat32);
-            if (self != cluster) continue;  // a copy of a directory, not the directory itself
-            // Some writers name the FAT32 root's cluster in ".." instead of 0: still the root.
-            if (fat32 && parent == params.RootStart) parent = 0;
-            const int r = table.AppendRow("Dir" + std::to_string(rows));
-            table.SetNumber(r, "sector", chunk.firstSector + offset);
-            table.SetNumber(r, "self", self);
-            table.SetNumber(r, "parent", parent);
-            table.SetNumber(r, "date", first.u16le_unchecked(kDirDate));
-            table.SetNumber(r, "time", first.u16le_unchecked(kDirTime));
-            table.SetNumber(r, "size", first.u32le_unchecked(kDirSize));
-            table.SetNumber(r, "attr", first.u8_unchecked(kDirAttr));
-            table.SetCell(r, "sysID", "0");
-            table.SetCell(r, "Type", "FOLDER");
-            ++rows;
-            observer.counter(Counter::FoldersFound, rows);
+    LiveClusters live;
+    report.everyCluster = options.everyCluster;
+    if (report.everyCluster.empty()) {
+        live = WalkLiveTree(reader, params, rangeEnd, context, examine);
+        if (!live.untrusted.empty()) {
+            // The folders of the walk are found again by the full scan.
+            found.clear();
+            observer.counter(Counter::FoldersFound, 1);
+            report.everyCluster = live.untrusted;
         }
-        return ScanStep::Continue;
-    });
+    }
+    if (!report.everyCluster.empty()) observer.status("Reading every cluster: " + report.everyCluster);
+
+    if (!live.stopped) {
+        const std::uint64_t clusterBytes = spc * kSectorSize;
+        const std::uint64_t mergeGap = options.mergeGapBytes / clusterBytes;
+        const std::vector<ClusterRun> runs = report.everyCluster.empty() ? runsToScan(live.owned, clusterEnd, mergeGap)
+                                                                         : std::vector<ClusterRun>{{2, clusterEnd}};
+        // Chunks hold whole clusters (the chunk size is a multiple of the cluster size) and each
+        // run begins with a cluster, so the cluster of a sector follows from its distance to
+        // cluster 2.
+        const auto visit = [&](const ScanChunk& chunk) {
+            observer.status(sectorsStatus(chunk.firstSector, rangeEnd));
+            std::uint64_t cluster = 2 + (chunk.firstSector - dataStart) / spc;
+            for (std::uint64_t offset = 0; offset < chunk.sectorCount; offset += spc, ++cluster) {
+                if (cluster < live.owned.size() && live.owned[cluster]) continue;  // inside a merged gap
+                const ByteView first(chunk.bytes.data() + offset * kSectorSize, kSectorSize);
+                examine(cluster, chunk.firstSector + offset, first);
+            }
+            return ScanStep::Continue;
+        };
+        for (const ClusterRun& run : runs) {
+            const std::uint64_t start = ClusterToSector(params, run.first);
+            const std::uint64_t end = std::min(ClusterToSector(params, run.end), rangeEnd);
+            if (start >= end) continue;
+            // Short runs get a buffer of their own size.
+            const std::uint64_t runSectors = (run.end - run.first) * spc;
+            const auto chunk = static_cast<std::uint32_t>(std::min<std::uint64_t>(kScanChunkSectors, runSectors));
+            const ScanSummary summary =
+                ScanSectors(reader, start, end, ScanOptions{.chunkSectors = chunk}, context, visit);
+            report.sectorsScanned += summary.nextSector - start;
+            ++report.runs;
+            if (summary.end == ScanEnd::Stopped) break;
+        }
+    }
+
+    std::sort(found.begin(), found.end(),
+              [](const FoundFolder& a, const FoundFolder& b) { return a.cluster < b.cluster; });
+    std::uint64_t rows = 1;
+    for (const FoundFolder& f : found) {
+        const int r = table.AppendRow("Dir" + std::to_string(rows));
+        table.SetNumber(r, "sector", f.sector);
+        table.SetNumber(r, "self", f.cluster);
+        table.SetNumber(r, "parent", f.parent);
+        table.SetNumber(r, "date", f.date);
+        table.SetNumber(r, "time", f.time);
+        table.SetNumber(r, "size", f.size);
+        table.SetNumber(r, "attr", f.attr);
+        table.SetCell(r, "sysID", "0");
+        table.SetCell(r, "Type", "FOLDER");
+        ++rows;
+    }
+    return report;
 }
 
 int RebuildLostParents(SectorReader& reader, const FatVolumeParams& params, RecordTable& table) {

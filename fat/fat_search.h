@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "core/run_context.h"
 #include "core/sector_reader.h"
@@ -12,12 +13,33 @@
 
 namespace quorlan {
 
-// Reads the data area from cluster 2 up to rangeEnd (the sectors below it), 256 KiB at a time,
-// and appends one row to the FAT entry table for every cluster that begins before rangeEnd with
-// a "." entry naming the cluster itself and a ".." entry. The first row is "QLN_Miscellaneous".
-// A stop request ends the scan at the next chunk; the rows written stay.
-void ScanDirectoryClusters(SectorReader& reader, const FatVolumeParams& params, std::uint64_t rangeEnd,
-                           RecordTable& entryTable, const RunContext& context);
+struct DirectoryScanOptions {
+    // When not empty, every cluster is scanned, for this reason (shown in the status): the FAT
+    // is not asked which clusters the live tree owns. The driver gives it for parameters that
+    // were inferred, whose FAT's place is a guess.
+    std::string everyCluster;
+    // Two runs of clusters to scan that are apart by at most this many bytes of owned clusters
+    // are read as one: on a stick one request more costs about as much as reading that much.
+    std::uint64_t mergeGapBytes = 64 * 1024;
+};
+
+struct DirectoryScanReport {
+    // Why every cluster was read; empty when the clusters of the live tree were skipped.
+    std::string everyCluster;
+    std::uint64_t sectorsScanned = 0;  // sectors the scan read (not the FAT, not the live folders)
+    std::uint64_t runs = 0;            // runs of sectors scanned
+};
+
+// Appends one row to the FAT entry table for every cluster from cluster 2 on that begins before
+// rangeEnd with a "." entry naming the cluster itself and a ".." entry; the first row is
+// "QLN_Miscellaneous", then the folders in cluster order. The data area is read 256 KiB at a
+// time; when the FAT can be trusted, only the clusters that the live tree does not own are
+// scanned, and the live folders' own clusters are judged as the walk reads them (a cluster in a
+// live file's chain holds that file's bytes, never a folder). A stop request ends the scan at the
+// next chunk; the rows found stay.
+DirectoryScanReport ScanDirectoryClusters(SectorReader& reader, const FatVolumeParams& params, std::uint64_t rangeEnd,
+                                          RecordTable& entryTable, const RunContext& context,
+                                          const DirectoryScanOptions& options = {});
 
 // Gives a folder whose parent's directory cluster was not found its parent back where the
 // parent's own entry survives. For every lost parent (a "parent" of the folder table that is no

@@ -178,6 +178,7 @@ const ClusterChainReader::Block* ClusterChainReader::load(std::uint64_t fatSecto
 }
 
 std::optional<std::uint32_t> ClusterChainReader::entry(std::uint32_t c) {
+    if (c < m_loaded.size()) return m_loaded[c];
     const std::uint32_t perSector = m_params.isFat32() ? 128 : 256;
     const std::uint64_t index = c / perSector;
     if (m_params.firstFAT == 0 || index >= m_params.SPF) return std::nullopt;

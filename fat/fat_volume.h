@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "core/run_context.h"
@@ -38,6 +39,11 @@ public:
     // The FAT entry of cluster c, or empty when its sector cannot be read.
     [[nodiscard]] std::optional<std::uint32_t> entry(std::uint32_t c);
 
+    // Serves the entries of clusters 0 .. entries.size() - 1 from a FAT copy already read whole
+    // (entries[c] as the FAT holds it) instead of reading FAT sectors; the caller keeps entries
+    // alive while this reader is used. Clusters beyond it are read from the disk as before.
+    void UseLoadedFat(std::span<const std::uint32_t> entries) { m_loaded = entries; }
+
 private:
     static constexpr std::uint32_t kBlockSectors = 64;  // FAT sectors per cache block
     static constexpr std::size_t kBlocks = 16;
@@ -51,6 +57,7 @@ private:
     SectorReader& m_reader;
     const FatVolumeParams& m_params;
     std::array<Block, kBlocks> m_cache;
+    std::span<const std::uint32_t> m_loaded;
 };
 
 }  // namespace quorlan

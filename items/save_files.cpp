@@ -19,6 +19,7 @@ namespace {
 
 constexpr std::size_t kMaxNameBytes = 255;        // NAME_MAX of Linux file systems
 constexpr std::uint32_t kChunkSectors = 2048;     // 1 MiB per read
+constexpr std::uint64_t kCopySectors = 16384;     // 8 MiB per copy inside the kernel
 constexpr unsigned kMaxNumberedTries = 100000;    // "name (n)" candidates tried before giving up
 
 // Case-folded form for telling apart names this save wrote: destinations on FAT or exFAT sticks
@@ -387,6 +388,25 @@ private:
         }
     }
 
+    // Copies the whole sectors of an extent of length bytes into the file at position inside the
+    // kernel while the reader's source can (an image file), a few MiB per call so that Stop and
+    // Skip are heard. Returns the bytes copied, whole sectors from the extent's start; the rest
+    // (a device, a refusal, the last partial sector, a Stop or Skip) is left to the reads.
+    std::uint64_t copyWholeSectors(int fd, std::uint64_t sector, std::uint64_t length, std::uint64_t position,
+                                   std::uint64_t size) {
+        const std::uint64_t whole = length / kSectorSize * kSectorSize;
+        std::uint64_t done = 0;
+        while (done < whole && interrupted() == WriteEnd::Done) {
+            const std::uint64_t count = std::min<std::uint64_t>(kCopySectors, (whole - done) / kSectorSize);
+            const std::uint64_t copied = m_reader.CopySectors(sector + done / kSectorSize, count, fd, position + done);
+            if (copied == 0) break;
+            done += copied;
+            m_writtenEnd = std::max(m_writtenEnd, position + done);
+            m_observer.fileProgress(position + done, size);
+        }
+        return done;
+    }
+
     WriteEnd writeExtents(int fd, const FileLayout& layout, std::uint64_t& position) {
         position = 0;
         m_writtenEnd = 0;
@@ -404,7 +424,7 @@ private:
                     break;
                 }
                 case Extent::Kind::Sectors: {
-                    std::uint64_t done = 0;
+                    std::uint64_t done = copyWholeSectors(fd, extent.sector, length, position, layout.size);
                     while (done < length) {
                         if (const WriteEnd e = interrupted(); e != WriteEnd::Done) return e;
                         const std::uint64_t remaining = length - done;

@@ -71,7 +71,11 @@ SearchResult RunSearch(const SearchRequest& request, SectorReader& reader, Recov
         }
         params.PartType = request.type;
         state.setup.validation = params;
-        ScanDirectoryClusters(reader, params, request.rangeEnd, state.tables.fatEntryTable, context);
+        DirectoryScanOptions scan;
+        if (result.parametersInferred) scan.everyCluster = "the volume's layout was worked out from its folders";
+        const DirectoryScanReport report =
+            ScanDirectoryClusters(reader, params, request.rangeEnd, state.tables.fatEntryTable, context, scan);
+        result.everyCluster = report.everyCluster;
         state.params = params;
         if (context.stopRequested()) result.outcome = SearchOutcome::Stopped;
         RelinkAndBuildTree(state, reader, observer, TreeVariant::Standard);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "core/run_context.h"
 #include "core/sector_reader.h"
@@ -36,6 +37,9 @@ struct SearchResult {
     bool parametersInferred = false;
     bool inferenceFailed = false;
     std::uint64_t fileCount = 0;  // NTFS: files found
+    // FAT: why the directory-cluster scan read every cluster instead of skipping those of the
+    // live tree (the FAT cannot be trusted); empty when it skipped them.
+    std::string everyCluster;
 };
 
 inline constexpr const char* kMsgUnableToCalculate = "Unable to calculate partition parameters";

@@ -46,13 +46,30 @@ public:
         return *this;
     }
 
-    // Sets the FAT copy 1 entry of cluster c.
+    // Sets the FAT copy 1 entry of cluster c, and the copy 2 entry too once mirrored() was called.
     FatBuilder& fat(std::uint32_t c, std::uint32_t next) {
+        copyEntry(p.firstFAT, c, next);
+        if (m_mirrored) copyEntry(p.secondFAT, c, next);
+        return *this;
+    }
+    // Sets the entry of cluster c in one copy only (firstFAT or secondFAT).
+    FatBuilder& copyEntry(std::uint64_t fatStart, std::uint32_t c, std::uint32_t next) {
         if (m_fat32) {
-            m_disk.u32(p.firstFAT + c / 128, (c % 128) * 4, next);
+            m_disk.u32(fatStart + c / 128, (c % 128) * 4, next);
         } else {
-            m_disk.u16(p.firstFAT + c / 256, (c % 256) * 2, static_cast<std::uint16_t>(next));
+            m_disk.u16(fatStart + c / 256, (c % 256) * 2, static_cast<std::uint16_t>(next));
         }
+        return *this;
+    }
+    // From now on fat() writes both copies, as file systems keep them.
+    FatBuilder& mirrored() {
+        m_mirrored = true;
+        return *this;
+    }
+    // A chain of count clusters from first on, in order, ending with an end-of-chain mark.
+    FatBuilder& chain(std::uint32_t first, std::uint32_t count) {
+        const std::uint32_t end = m_fat32 ? 0x0FFFFFFF : 0xFFFF;
+        for (std::uint32_t i = 0; i < count; ++i) fat(first + i, i + 1 < count ? first + i + 1 : end);
         return *this;
     }
 
@@ -99,6 +116,7 @@ private:
     DiskBuilder& m_disk;
     std::uint64_t m_start;
     bool m_fat32;
+    bool m_mirrored = false;
 };
 
 }  // namespace quorlan::test

@@ -324,6 +324,59 @@ TEST(WriteSaveItems, HolesUnreadableSectorsAndShortLayouts) {
     EXPECT_NE(s.incomplete[1].reason.find("only 10 of 20 bytes"), std::string::npos) << s.incomplete[1].reason;
 }
 
+// From an image file the whole sectors of each run go from the image to the saved file inside the
+// kernel (copy_file_range on one file system, sendfile onto another, e.g. tmpfs); only the last,
+// partial sector passes through the program, and holes stay holes.
+TEST(WriteSaveItems, FromAnImageFileWholeSectorsAreCopiedInTheKernel) {
+    TempDir dir;
+    std::vector<std::byte> bytes(64 * kSectorSize);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::byte>('A' + (i / kSectorSize) % 26);
+    test::writeFile(dir / "stick.img", bytes);
+    std::vector<fs::path> destinations{dir / "same-file-system"};
+    if (::access("/dev/shm", W_OK) == 0) destinations.emplace_back("/dev/shm");  // tmpfs: another file system
+    for (const fs::path& where : destinations) {
+        SCOPED_TRACE(where.string());
+        const fs::path destination = where == "/dev/shm" ? where / dir.path().filename() : where;
+        auto opened = FdSectorSource::open(dir / "stick.img");
+        ASSERT_TRUE(opened);
+        auto counting = std::make_unique<CountingSectorSource>(std::move(opened).value());
+        const CountingSectorSource& counts = *counting;
+        SectorReader reader(std::move(counting));
+        // Sectors 2-4, a 1 MiB hole, then sectors 10-12 of which the file takes 2 x 512 + 100 bytes.
+        const std::uint64_t size = 3 * kSectorSize + (1u << 20) + 2 * kSectorSize + 100;
+        const std::function<FileLayout(const SaveItem&)> layout = [&](const SaveItem&) {
+            FileLayout l;
+            l.size = size;
+            Extent first;
+            first.kind = Extent::Kind::Sectors;
+            first.sector = 2;
+            first.length = 3 * kSectorSize;
+            Extent hole;
+            hole.length = 1u << 20;
+            Extent last = first;
+            last.sector = 10;
+            last.length = 3 * kSectorSize;
+            l.extents = {first, hole, last};
+            return l;
+        };
+        ScriptedObserver observer;
+        SaveControl control;
+        const SaveSummary s = WriteSaveItems({file({}, "copied.bin", size)}, destination, reader, layout, observer, control);
+        EXPECT_EQ(s.filesWritten, 1u);
+        EXPECT_TRUE(s.incomplete.empty());
+        const std::string written = readText(destination / "copied.bin");
+        EXPECT_EQ(written, std::string(512, 'C') + std::string(512, 'D') + std::string(512, 'E') +
+                               std::string(1u << 20, '\0') + std::string(512, 'K') + std::string(512, 'L') +
+                               std::string(100, 'M'));
+        EXPECT_EQ(counts.bytesCopied(), 5 * kSectorSize) << "every whole sector";
+        EXPECT_EQ(counts.bytesRead() - counts.bytesCopied(), kSectorSize) << "the last, partial sector alone";
+        struct stat st {};
+        ASSERT_EQ(::stat((destination / "copied.bin").c_str(), &st), 0);
+        EXPECT_LT(static_cast<std::uint64_t>(st.st_blocks) * 512, 1u << 20) << "the hole takes no space";
+        if (where == "/dev/shm") fs::remove_all(destination);
+    }
+}
+
 TEST(SaveTimes, FatAndNtfsStampsBecomeUnixTimes) {
     // 2024-05-06 12:30:14 UTC as an NTFS time.
     EXPECT_EQ(NtfsTimeToUnix(133594722140000000), 1714998614);
