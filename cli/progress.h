@@ -98,7 +98,7 @@ private:
         const std::string counts = m_shown == Counter::PartitionsFound ? "  partitions: " + std::to_string(m_partitions)
                                    : m_records > 0 ? "  records: " + std::to_string(m_records)
                                                    : "  folders: " + std::to_string(m_folders);
-        const std::string line = "[" + bar + "] " + std::to_string(percent) + "% " + m_label + counts + "  " + m_status;
+        const std::string line = "[" + bar + "] " + std::to_string(percent) + "% " + ExpandPhaseLabel(m_label, m_done) + counts + "  " + m_status;
         // One terminal line: a long file name must not wrap and leave lines behind.
         std::fprintf(stderr, "\r\033[K%s", std::string(truncateUtf8(line, 160)).c_str());
         std::fflush(stderr);
