@@ -13,8 +13,9 @@ ObservedState GuiObserver::take() {
     return copy;
 }
 
-void GuiObserver::beginPhase(std::string_view, std::uint64_t totalUnits) {
+void GuiObserver::beginPhase(std::string_view label, std::uint64_t totalUnits) {
     const std::lock_guard lock(m_mutex);
+    m_state.label = label;
     m_state.total = totalUnits;
     m_state.done = 0;
 }
