@@ -50,7 +50,8 @@ void printTreeText(RecoveryState& state, SectorReader& reader, bool listFolders,
         for (const ListedRow& r : rows) {
             if (r.isFolder) continue;
             std::cout << indent << r.name << "  " << r.size << " bytes  " << r.date << " " << r.time << "  " << r.type
-                      << (r.deleted ? "  (deleted)" : "") << "\n";
+                      << (r.deleted ? (r.mayBeIncomplete ? "  (deleted, may be incomplete)" : "  (deleted)") : "")
+                      << "\n";
         }
     });
 }
@@ -117,6 +118,9 @@ void printTreeJson(RecoveryState& state, SectorReader& reader, bool listFolders,
                 files += ',';
                 member(files, "deleted");
                 files += r.deleted ? "true" : "false";
+                files += ',';
+                member(files, "mayBeIncomplete");
+                files += r.mayBeIncomplete ? "true" : "false";
                 files += ',';
                 member(files, "type");
                 appendJsonString(files, r.type);

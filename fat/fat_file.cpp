@@ -22,7 +22,24 @@ void appendCluster(FileLayout& layout, std::uint64_t sector, std::uint64_t bytes
     layout.extents.push_back(std::move(e));
 }
 
+// Cuts the extents to the size: the last cluster holds the file's end.
+void cutToSize(FileLayout& layout, std::uint64_t size) {
+    std::uint64_t total = 0;
+    for (Extent& e : layout.extents) {
+        e.length = std::min(e.length, size - total);
+        total += e.length;
+    }
+}
+
 }  // namespace
+
+std::uint64_t FatClusterEnd(const FatVolumeParams& params, std::uint64_t volumeEnd) {
+    std::uint64_t end = params.fatEntries();
+    if (params.SPC > 0 && volumeEnd > params.Cluster0Start) {
+        end = std::min(end, (volumeEnd - params.Cluster0Start) / params.SPC);
+    }
+    return end;
+}
 
 FileLayout FatFileLayout(ClusterChainReader& chains, const FatVolumeParams& params, std::uint32_t firstCluster,
                          std::uint64_t size, bool deleted, std::uint64_t volumeEnd) {
@@ -35,9 +52,7 @@ FileLayout FatFileLayout(ClusterChainReader& chains, const FatVolumeParams& para
         layout.problem = "the volume's parameters are unknown";
         return layout;
     }
-    // Clusters the volume holds: bounded by the FAT's entries and by the end of the volume.
-    std::uint64_t clusterEnd = params.fatEntries();
-    if (volumeEnd > params.Cluster0Start) clusterEnd = std::min(clusterEnd, (volumeEnd - params.Cluster0Start) / params.SPC);
+    const std::uint64_t clusterEnd = FatClusterEnd(params, volumeEnd);
     if (firstCluster < 2 || firstCluster >= clusterEnd) {
         layout.failed = true;
         layout.problem = "the file has no valid first cluster (" + std::to_string(firstCluster) + ")";
@@ -70,12 +85,19 @@ FileLayout FatFileLayout(ClusterChainReader& chains, const FatVolumeParams& para
         layout.problem = "deleted file: its content is read from the free clusters after its first one";
         if (taken < needed) layout.problem += "; the volume ends before its size";
     }
-    // The last cluster is cut to the size.
-    std::uint64_t total = 0;
-    for (Extent& e : layout.extents) {
-        e.length = std::min(e.length, size - total);
-        total += e.length;
-    }
+    cutToSize(layout, size);
+    return layout;
+}
+
+FileLayout FatGuessLayout(const FatVolumeParams& params, const FatGuess& guess, std::uint64_t size) {
+    FileLayout layout;
+    layout.size = size;
+    layout.bestEffort = true;
+    layout.problem = "deleted file: its clusters are a guess from the free clusters after its first one";
+    const std::uint64_t clusterBytes = params.SPC * kSectorSize;
+    for (const std::uint32_t c : guess.clusters) appendCluster(layout, ClusterToSector(params, c), clusterBytes);
+    if (guess.clusters.size() * clusterBytes < size) layout.problem += "; the volume ends before its size";
+    cutToSize(layout, size);
     return layout;
 }
 

@@ -4,10 +4,15 @@
 
 #include <cstdint>
 
+#include "fat/fat_deleted.h"
 #include "fat/fat_volume.h"
 #include "items/save_files.h"
 
 namespace quorlan {
+
+// The first cluster number past the volume: bounded by the FAT's entries and by the end of the
+// volume (volumeEnd, the first sector after it).
+[[nodiscard]] std::uint64_t FatClusterEnd(const FatVolumeParams& params, std::uint64_t volumeEnd);
 
 // The layout of a file of size bytes from firstCluster. A file whose entry is deleted (or
 // whose first cluster is free in the FAT, as in a deleted folder) is read from the clusters
@@ -16,5 +21,9 @@ namespace quorlan {
 [[nodiscard]] FileLayout FatFileLayout(ClusterChainReader& chains, const FatVolumeParams& params,
                                        std::uint32_t firstCluster, std::uint64_t size, bool deleted,
                                        std::uint64_t volumeEnd);
+
+// The layout of a deleted file of size bytes from the clusters the weighing of the volume's
+// deleted files gave it (FatDeletedFiles).
+[[nodiscard]] FileLayout FatGuessLayout(const FatVolumeParams& params, const FatGuess& guess, std::uint64_t size);
 
 }  // namespace quorlan

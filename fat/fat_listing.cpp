@@ -15,6 +15,11 @@ struct EntryName {
     bool deleted = false;
 };
 
+// In the FAT16 root region an end marker ends its sector only; elsewhere the whole directory.
+EndMarker listingEndMarker(std::uint32_t folderCluster, const FatVolumeParams& params) {
+    return folderCluster == 0 && !params.isFat32() ? EndMarker::EndsSector : EndMarker::EndsDirectory;
+}
+
 }  // namespace
 
 std::optional<std::string> FatDirectoryReader::LongName(std::span<const std::byte> sector, std::size_t entryOffset,
@@ -87,6 +92,7 @@ void FatDirectoryReader::ForEachEntry(std::uint32_t folderCluster, EndMarker end
             entry.deleted = shortName.deleted;
             entry.cluster = EntryCluster(raw, fat32);
             entry.attr = raw.u8_unchecked(kDirAttr);
+            entry.position = sectorNumber * kSectorSize + offset;
             // A long name with characters no FAT name may hold (damage, or a crafted disk) gives
             // way to the 8.3 name, which passed the check: the entry stays found.
             if (auto longName = LongName(sector, offset, sectorNumber); longName && IsListableName(*longName)) {
@@ -102,10 +108,9 @@ void FatDirectoryReader::ForEachEntry(std::uint32_t folderCluster, EndMarker end
 
 std::vector<FatFileEntry> FatDirectoryReader::ListFatFiles(std::uint32_t folderCluster) {
     std::vector<FatFileEntry> files;
-    // In the FAT16 root region an end marker ends its sector only; elsewhere the whole directory.
     const bool fat16Root = folderCluster == 0 && !m_params.isFat32();
     const FolderSource source = fat16Root ? FolderSource::DirectRegion : FolderSource::ClusterChain;
-    ForEachEntry(folderCluster, fat16Root ? EndMarker::EndsSector : EndMarker::EndsDirectory, [&](const FatDirEntry& e) {
+    ForEachEntry(folderCluster, listingEndMarker(folderCluster, m_params), [&](const FatDirEntry& e) {
         if (e.isDirectory()) return true;
         FatFileEntry file;
         file.type = FileTypeOf(e.name, source);
@@ -115,10 +120,36 @@ std::vector<FatFileEntry> FatDirectoryReader::ListFatFiles(std::uint32_t folderC
         file.date = e.raw.u16le_unchecked(kDirDate);
         file.time = e.raw.u16le_unchecked(kDirTime);
         file.firstCluster = e.cluster;
+        file.entryPosition = e.position;
         files.push_back(std::move(file));
         return true;
     });
     return files;
+}
+
+void FatDirectoryReader::CollectEntryFacts(std::uint32_t folderCluster, bool folderDeleted,
+                                           std::vector<FatEntryFact>& out) {
+    const bool fat32 = m_params.isFat32();
+    const bool endsSectorOnly = listingEndMarker(folderCluster, m_params) == EndMarker::EndsSector;
+    ForEachDirectorySector(folderCluster, [&](std::uint64_t sectorNumber, std::span<const std::byte> sector) {
+        for (std::size_t e = 0; e < kEntriesPerSector; ++e) {
+            const std::size_t offset = e * kDirEntrySize;
+            const ByteView raw(sector.data() + offset, kDirEntrySize);
+            if (raw.u8_unchecked(kDirName) == 0) return endsSectorOnly;
+            if (IsDotEntry(raw) || IsLongNameEntry(raw)) continue;
+            FatEntryFact fact;
+            fact.position = sectorNumber * kSectorSize + offset;
+            fact.firstCluster = EntryCluster(raw, fat32);
+            fact.size = raw.u32le_unchecked(kDirSize);
+            fact.directory = (raw.u8_unchecked(kDirAttr) & kAttrDirectory) != 0;
+            fact.deleted = folderDeleted || IsDeleted(raw);
+            fact.created = FatStamp(raw.u16le_unchecked(kDirCreateDate), raw.u16le_unchecked(kDirCreateTime),
+                                    raw.u8_unchecked(kDirCreateHundredths));
+            fact.written = FatStamp(raw.u16le_unchecked(kDirDate), raw.u16le_unchecked(kDirTime), 0);
+            out.push_back(fact);
+        }
+        return true;
+    });
 }
 
 int FatDirectoryReader::NameSubFoldersOf(ResultModel& model, const FolderNode& node) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/sector_reader.h"
+#include "fat/fat_deleted.h"
 #include "fat/fat_dir.h"
 #include "fat/fat_volume.h"
 #include "items/result_tree.h"
@@ -25,6 +26,7 @@ struct FatFileEntry {
     std::uint16_t time = 0;
     std::uint32_t firstCluster = 0;
     bool deleted = false;
+    std::uint64_t entryPosition = 0;  // where the entry lies: its sector x 512 + its offset
 };
 
 // A short directory entry as the entry walker hands it on: not "." or "..", not a long-name
@@ -36,6 +38,7 @@ struct FatDirEntry {
     bool deleted = false;
     std::uint32_t cluster = 0;  // the first cluster (FAT16: the low word only)
     std::uint8_t attr = 0;
+    std::uint64_t position = 0;  // where the entry lies: its sector x 512 + its offset
     [[nodiscard]] bool isDirectory() const { return (attr & kAttrDirectory) != 0; }
 };
 
@@ -51,6 +54,11 @@ public:
 
     // The files of the folder whose first cluster is folderCluster (0: the root).
     [[nodiscard]] std::vector<FatFileEntry> ListFatFiles(std::uint32_t folderCluster);
+
+    // Appends what each short entry of the folder says (names unchecked: an entry whose name
+    // cannot be listed still holds its first cluster), for weighing the volume's deleted files.
+    // folderDeleted: the folder, or one above it, is deleted.
+    void CollectEntryFacts(std::uint32_t folderCluster, bool folderDeleted, std::vector<FatEntryFact>& out);
 
     // Names the child folder nodes of node from its directory entries (and marks the deleted
     // ones). Returns how many nodes were named.

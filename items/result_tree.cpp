@@ -105,6 +105,7 @@ void ResultModel::Clear() {
     m_childrenOf.clear();
     tree.Clear();
     found = false;
+    ++generation;
 }
 
 void AddChildFolders(ResultModel& model, std::uint32_t P, RecordTable& table, TreeItem* parentItem) {

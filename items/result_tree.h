@@ -110,6 +110,9 @@ public:
     int nameCounter = 1;
     // Set by the builders when a search produced something.
     bool found = false;
+    // Counts the results this model has held: Clear starts the next one. What was worked out
+    // about one result (which deleted files can be trusted) is kept with its number.
+    std::uint64_t generation = 1;
 
     // Inserts a tree item under parentItem (closed-folder image, unchecked) and appends its
     // node; returns the item.

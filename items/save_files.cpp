@@ -326,6 +326,7 @@ private:
         m_observer.fileProgress(covered, layout.size);
         if (name != item.name) m_summary.renamed.push_back({rawFile, joinPath(m_currentPath, name)});
         if (layout.bestEffort) ++m_summary.deletedBestEffort;
+        if (item.mayBeIncomplete) m_summary.mayBeIncomplete.push_back({rawFile, item.mayBeIncompleteWhy});
         std::string problem = layout.bestEffort ? std::string() : layout.problem;
         if (covered < layout.size && problem.empty()) {
             problem = "only " + std::to_string(covered) + " of " + std::to_string(layout.size) + " bytes could be located";

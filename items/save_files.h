@@ -81,6 +81,8 @@ struct SaveItem {
     std::string name;                 // a file's name on the medium; empty for a folder item
     bool isFolder = false;
     bool deleted = false;
+    bool mayBeIncomplete = false;    // a deleted file whose bytes the evidence cannot vouch for
+    std::string mayBeIncompleteWhy;  // why not
     std::uint64_t size = 0;
     std::optional<std::int64_t> modified;  // seconds since 1970 (UTC)
     std::size_t source = 0;                // the caller's index of the item, for its layout
@@ -101,6 +103,7 @@ struct SaveSummary {
     std::uint64_t bytesWritten = 0;
     std::uint64_t skipped = 0;
     std::uint64_t deletedBestEffort = 0;  // deleted files written whose content is a best effort
+    std::vector<SaveProblem> mayBeIncomplete;  // deleted files written whose bytes cannot be vouched for
     std::vector<SaveProblem> failed;      // nothing was written
     std::vector<SaveProblem> incomplete;  // written, but not all of it could be read
     std::vector<SaveProblem> renamed;     // written under another name; reason holds the new path

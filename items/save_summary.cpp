@@ -59,6 +59,11 @@ std::vector<std::string> SaveSummaryLines(const SaveSummary& s, const std::strin
                         ". Their content is a best effort: the file system no longer records where it was, and "
                         "later writes may have reused its space.");
     }
+    if (!s.mayBeIncomplete.empty()) {
+        lines.push_back("May be incomplete: " + std::to_string(s.mayBeIncomplete.size()) +
+                        " deleted file(s) whose bytes the disk cannot vouch for; check them before relying on them");
+        listProblems(lines, s.mayBeIncomplete, ": ", maxListed);
+    }
     if (!s.failed.empty()) {
         lines.push_back("Failed: " + std::to_string(s.failed.size()) + " file(s)");
         listProblems(lines, s.failed, ": ", maxListed);

@@ -138,29 +138,6 @@ private:
 
 Error corrupt() { return Error{ErrorKind::Other, kMsgLogCorrupt}; }
 
-// Reads file records through 1 MiB windows of the disk: a log lists its files in the order the
-// $MFT holds them, so one read serves hundreds of records instead of one read each.
-class RecordWindow {
-public:
-    RecordWindow(SectorReader& reader, std::uint64_t recordSectors)
-        : m_window(reader, kWindowSectors), m_recordSectors(recordSectors) {}
-
-    // The record at sector with its update sequence applied, or empty when it is no FILE record.
-    std::optional<std::vector<std::byte>> read(std::uint64_t sector) {
-        if (m_recordSectors == 0 || m_recordSectors > 8) return std::nullopt;
-        const auto bytes = m_window.sectors(sector, static_cast<std::uint32_t>(m_recordSectors));
-        if (bytes.empty()) return std::nullopt;
-        std::vector<std::byte> record(bytes.begin(), bytes.end());
-        if (!RepairFileRecord(record)) return std::nullopt;
-        return record;
-    }
-
-private:
-    static constexpr std::uint32_t kWindowSectors = 2048;
-    SectorWindow m_window;
-    std::uint64_t m_recordSectors;
-};
-
 }  // namespace
 
 std::filesystem::path RecoveryLogPath(const std::filesystem::path& chosen) {
@@ -361,7 +338,7 @@ void RestoreRecoveryLog(const RecoveryLog& log, RecoveryState& state, SectorRead
 
     if (ntfs) {
         state.mftRuns = BuildMftRunList(reader, NtfsVolumeOf(state.params));
-        RecordWindow records(reader, state.params.RecordSize > 0 ? state.params.RecordSize : 2);
+        MftRecordWindow records(reader, state.params.RecordSize > 0 ? state.params.RecordSize : 2);
         const int nameCol = files.ColumnIndex("Name");
         for (const RecoveryLog::NtfsFile& f : log.ntfsFiles) {
             const int r = files.AppendRow("");
@@ -370,20 +347,31 @@ void RestoreRecoveryLog(const RecoveryLog& log, RecoveryState& state, SectorRead
             files.SetNumber(r, "self", f.self);
             files.SetNumber(r, "parent", f.parent);
             files.SetSignedNumber(r, "date", f.date);
-            std::uint64_t size = f.size;
-            // The log keeps 32 bits of a size; a file of 4 GiB or more gets its size back from its
-            // record, as long as the record still names the same file.
+            files.SetNumber(r, "size", f.size);
+            files.SetNumber(r, "Deleted", f.deleted);
+            files.SetCell(r, "Type", kNtfsFileType);
+        }
+        // The log keeps no "Type": a file's named streams are the rows behind it of its record.
+        MarkNtfsStreamRows(files);
+        int file = -1;  // the file row of the streams that follow it
+        for (int r = 0; r < files.RowCount(); ++r) {
+            const RecoveryLog::NtfsFile& f = log.ntfsFiles[static_cast<std::size_t>(r)];
+            std::string stream;
+            if (files.GetCell(r, "Type") == kNtfsStreamType && file >= 0) {
+                stream = NtfsStreamName(files.GetCell(file, nameCol), f.name);
+            } else {
+                file = r;
+            }
+            // The log keeps 32 bits of a size; a file (or stream) of 4 GiB or more gets its size
+            // back from its record, as long as the record still names the same file.
             if (auto record = records.read(f.sector)) {
                 const ByteView view(record->data(), record->size());
                 const auto self = view.u32le(kRecordSelfNumber);
-                const auto real = FindDataSize(view);
+                const auto real = FindDataSize(view, stream);
                 if (real && (!self || *self == f.self || *self == 0) && static_cast<std::uint32_t>(*real) == f.size) {
-                    size = *real;
+                    files.SetNumber(r, "size", *real);
                 }
             }
-            files.SetNumber(r, "size", size);
-            files.SetNumber(r, "Deleted", f.deleted);
-            files.SetCell(r, "Type", "FILE");
             advance();
         }
     }

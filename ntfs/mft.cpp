@@ -4,6 +4,7 @@
 
 #include "items/result_tree.h"
 #include "items/tables.h"
+#include "ntfs/ntfs_search.h"
 
 namespace quorlan {
 
@@ -93,6 +94,27 @@ void setCommonCells(RecordTable& t, const EntryColumns& c, int r, std::uint64_t 
     if (deleted) t.SetCell(r, c.deleted, "1");
 }
 
+// The names of a file's named data streams: in its record, then those its attribute list names.
+std::vector<std::string> namedStreams(ByteView record, const std::vector<AttributeListEntry>& listed) {
+    std::vector<std::string> names = NamedDataStreams(record);
+    for (const AttributeListEntry& e : listed) {
+        if (e.type != kAttrData || e.name.empty()) continue;
+        if (std::find(names.begin(), names.end(), e.name) == names.end()) names.push_back(e.name);
+    }
+    return names;
+}
+
+// The size of the data stream named stream, from the part of it that starts at cluster 0 (the
+// only part that keeps the sizes), when the record holds that part.
+std::optional<std::uint64_t> firstPartSize(ByteView record, const std::string& stream) {
+    const auto pos = FindDataAttribute(record, stream);
+    if (!pos) return std::nullopt;
+    if (record.u8(*pos + kAttrNonResident) == 1 && record.u64le(*pos + kAttrLowestVcn).value_or(1) != 0) {
+        return std::nullopt;
+    }
+    return FindDataSize(record, stream);
+}
+
 }  // namespace
 
 std::optional<std::vector<std::byte>> ReadFileRecord(SectorReader& reader, std::uint64_t sector,
@@ -100,6 +122,15 @@ std::optional<std::vector<std::byte>> ReadFileRecord(SectorReader& reader, std::
     if (recordSectors == 0 || recordSectors > 8) return std::nullopt;
     std::vector<std::byte> record(recordSectors * kSectorSize);
     (void)reader.ReadSectors(sector, static_cast<std::uint32_t>(recordSectors), record);
+    if (!RepairFileRecord(record)) return std::nullopt;
+    return record;
+}
+
+std::optional<std::vector<std::byte>> MftRecordWindow::read(std::uint64_t sector) {
+    if (m_recordSectors == 0 || m_recordSectors > 8) return std::nullopt;
+    const auto bytes = m_window.sectors(sector, static_cast<std::uint32_t>(m_recordSectors));
+    if (bytes.empty()) return std::nullopt;
+    std::vector<std::byte> record(bytes.begin(), bytes.end());
     if (!RepairFileRecord(record)) return std::nullopt;
     return record;
 }
@@ -171,7 +202,8 @@ MftWalkCounts WalkMft(SectorReader& reader, const NtfsVolumeParams& p, const Run
                 const auto r = static_cast<std::uint32_t>(slot);
                 // The record itself, then the records its attribute list names (resident or not).
                 std::vector<std::uint32_t> list{r};
-                for (const AttributeListEntry& e : AttributeListEntries(reader, record, p)) {
+                const std::vector<AttributeListEntry> listed = AttributeListEntries(reader, record, p);
+                for (const AttributeListEntry& e : listed) {
                     if (list.size() >= kMaxListedRecords) break;
                     if (std::find(list.begin(), list.end(), e.record) == list.end()) list.push_back(e.record);
                 }
@@ -213,8 +245,26 @@ MftWalkCounts WalkMft(SectorReader& reader, const NtfsVolumeParams& p, const Run
                     const int row = fileTable.AppendRow(name->name);
                     setCommonCells(fileTable, fileColumns, row, recordSector, r, *name, flags == 0);
                     fileTable.SetNumber(row, fileColumns.size, size);
-                    fileTable.SetCell(row, fileColumns.type, "FILE");
+                    fileTable.SetCell(row, fileColumns.type, kNtfsFileType);
                     ++counts.files;
+                    // Its named data streams, each a row behind it. The metadata files' streams
+                    // ($BadClus:$Bad spans the volume) hold no one's data.
+                    if (r < kNtfsFirstUserRecord) continue;
+                    for (const std::string& stream : namedStreams(record, listed)) {
+                        std::uint64_t streamSize = 0;
+                        for (std::size_t k = 0; k < list.size(); ++k) {
+                            const auto view = recordAt(k);
+                            if (!view) continue;
+                            if (const auto s = firstPartSize(*view, stream)) {
+                                streamSize = *s;
+                                break;
+                            }
+                        }
+                        const int streamRow = fileTable.AppendRow(NtfsStreamRowName(name->name, stream));
+                        setCommonCells(fileTable, fileColumns, streamRow, recordSector, r, *name, flags == 0);
+                        fileTable.SetNumber(streamRow, fileColumns.size, streamSize);
+                        fileTable.SetCell(streamRow, fileColumns.type, kNtfsStreamType);
+                    }
                 }
             }
             first += n;

@@ -2,12 +2,14 @@
 // rows the whole-disk scan makes of FILE records and INDX buffers.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 #include "core/run_context.h"
 #include "core/sector_reader.h"
+#include "core/sector_scan.h"
 #include "items/record_table.h"
 #include "ntfs/ntfs_boot_sector.h"
 #include "ntfs/ntfs_record.h"
@@ -32,6 +34,22 @@ namespace quorlan {
 // with "FILE".
 [[nodiscard]] std::optional<std::vector<std::byte>> ReadFileRecord(SectorReader& reader, std::uint64_t sector,
                                                                    std::uint64_t recordSectors);
+
+// Reads file records through windows of the disk (1 MiB unless told): records read in the order
+// the $MFT holds them share one read instead of one read each.
+class MftRecordWindow {
+public:
+    MftRecordWindow(SectorReader& reader, std::uint64_t recordSectors, std::uint32_t windowSectors = 2048)
+        : m_window(reader, std::max<std::uint32_t>(windowSectors, 8)), m_recordSectors(recordSectors) {}
+
+    // The record at sector with its update sequence applied, or empty when it is no FILE record
+    // (or records are not 1 to 8 sectors long).
+    [[nodiscard]] std::optional<std::vector<std::byte>> read(std::uint64_t sector);
+
+private:
+    SectorWindow m_window;
+    std::uint64_t m_recordSectors;
+};
 
 struct MftWalkCounts {
     std::uint64_t folders = 0;

@@ -12,10 +12,12 @@ namespace {
 constexpr std::uint16_t kFlagCompressed = 0x0001;
 constexpr std::uint16_t kFlagEncrypted = 0x4000;
 
-// The unnamed $DATA attributes of a record, by their lowest VCN (0 for a resident one).
-std::map<std::uint64_t, std::size_t> unnamedDataParts(ByteView record) {
+// The $DATA attributes of a record named stream (empty: the unnamed ones), by their lowest VCN (0
+// for a resident one).
+std::map<std::uint64_t, std::size_t> dataParts(ByteView record, std::string_view stream) {
     std::map<std::uint64_t, std::size_t> parts;
-    for (const std::size_t pos : FindAttributes(record, kAttrData, true)) {
+    for (const std::size_t pos : FindAttributes(record, kAttrData, stream.empty())) {
+        if (!stream.empty() && AttributeName(record, pos) != stream) continue;
         const std::uint64_t vcn = record.u8(pos + kAttrNonResident) == 1 ? record.u64le(pos + kAttrLowestVcn).value_or(0) : 0;
         parts.emplace(vcn, pos);
     }
@@ -55,11 +57,16 @@ void zeroPastInitialized(FileLayout& layout, std::uint64_t initialized) {
 }  // namespace
 
 FileLayout NtfsFileLayout(SectorReader& reader, const NtfsVolumeParams& volume, const RunList& mftRuns,
-                          std::uint64_t recordSector, std::uint32_t self, bool deleted) {
+                          std::uint64_t recordSector, std::uint32_t self, bool deleted, std::string_view stream) {
     const std::uint64_t recordSectors = volume.recordSectors > 0 ? volume.recordSectors : 2;
     const auto base = ReadFileRecord(reader, recordSector, recordSectors);
     if (!base) return failed("the file's record (sector " + std::to_string(recordSector) + ") cannot be read");
-    const ByteView record(*base);
+    return NtfsRecordLayout(reader, volume, mftRuns, ByteView(*base), self, deleted, stream);
+}
+
+FileLayout NtfsRecordLayout(SectorReader& reader, const NtfsVolumeParams& volume, const RunList& mftRuns,
+                            ByteView record, std::uint32_t self, bool deleted, std::string_view stream) {
+    const std::uint64_t recordSectors = volume.recordSectors > 0 ? volume.recordSectors : 2;
     // Records whose update sequence array begins at 0x30 or later (NTFS 3.1) hold their own
     // number.
     if (record.u16le(kUpdateSequenceOffset).value_or(0) >= 0x30) {
@@ -74,14 +81,15 @@ FileLayout NtfsFileLayout(SectorReader& reader, const NtfsVolumeParams& volume, 
         std::size_t offset;
     };
     std::map<std::uint64_t, Part> parts;
-    for (const auto& [vcn, offset] : unnamedDataParts(record)) parts.emplace(vcn, Part{record, offset});
+    for (const auto& [vcn, offset] : dataParts(record, stream)) parts.emplace(vcn, Part{record, offset});
     std::vector<std::vector<std::byte>> extensions;
     std::string problem;
     if (FindAttribute(record, kAttrAttributeList, false)) {
         std::vector<std::uint32_t> read{self};
         extensions.reserve(64);
         for (const AttributeListEntry& e : AttributeListEntries(reader, record, volume)) {
-            if (e.type != kAttrData || e.nameLength != 0 || parts.count(e.startVcn) != 0) continue;
+            const bool other = stream.empty() ? e.nameLength != 0 : e.name != stream;
+            if (e.type != kAttrData || other || parts.count(e.startVcn) != 0) continue;
             if (std::find(read.begin(), read.end(), e.record) != read.end()) continue;
             read.push_back(e.record);
             const auto at = MftRecordToSector(mftRuns, e.record, recordSectors);
@@ -96,10 +104,11 @@ FileLayout NtfsFileLayout(SectorReader& reader, const NtfsVolumeParams& volume, 
                 problem = "an extension record (" + std::to_string(e.record) + ") now belongs to another file";
                 continue;
             }
-            for (const auto& [vcn, offset] : unnamedDataParts(ext)) parts.emplace(vcn, Part{ext, offset});
+            for (const auto& [vcn, offset] : dataParts(ext, stream)) parts.emplace(vcn, Part{ext, offset});
         }
     }
     if (parts.empty()) {
+        if (!stream.empty()) return failed("the file's record no longer holds the stream " + std::string(stream));
         FileLayout empty;  // no unnamed data: an empty file
         return empty;
     }

@@ -44,6 +44,14 @@ ByteView residentValue(ByteView record, std::size_t pos, std::size_t len) {
     return residentValueIn(record, pos, len).value_or(ByteView{});
 }
 
+// The UTF-16 name of count characters at pos, in UTF-8; empty when it does not lie inside bytes.
+std::optional<std::string> utf16NameAt(ByteView bytes, std::size_t pos, std::size_t count) {
+    if (!bytes.contains(pos, std::uint64_t{count} * 2)) return std::nullopt;
+    std::vector<std::uint16_t> units(count);
+    for (std::size_t i = 0; i < count; ++i) units[i] = bytes.u16le_unchecked(pos + 2 * i);
+    return utf16ToUtf8(units);
+}
+
 std::uint64_t readLittle(ByteView bytes, std::size_t pos, unsigned n) {
     std::uint64_t v = 0;
     for (unsigned i = 0; i < n; ++i) v |= std::uint64_t{bytes.u8_unchecked(pos + i)} << (8 * i);
@@ -140,8 +148,36 @@ std::optional<FileNameInfo> FindAnyFileName(ByteView record) {
     return std::nullopt;
 }
 
-std::optional<std::uint64_t> FindDataSize(ByteView record) {
-    const auto pos = FindAttribute(record, kAttrData, true);
+std::optional<std::string> AttributeName(ByteView record, std::size_t attributeOffset) {
+    const auto length = record.u32le(attributeOffset + kAttrLength);
+    const auto count = record.u8(attributeOffset + kAttrNameLength);
+    const auto offset = record.u16le(attributeOffset + kAttrNameOffset);
+    if (!length || !count || !offset || !record.contains(attributeOffset, *length)) return std::nullopt;
+    if (*count == 0) return std::string();
+    if (std::uint64_t{*offset} + std::uint64_t{*count} * 2 > *length) return std::nullopt;
+    return utf16NameAt(record, attributeOffset + *offset, *count);
+}
+
+std::vector<std::string> NamedDataStreams(ByteView record) {
+    std::vector<std::string> names;
+    for (const std::size_t pos : FindAttributes(record, kAttrData, false)) {
+        const auto name = AttributeName(record, pos);
+        if (!name || name->empty() || std::find(names.begin(), names.end(), *name) != names.end()) continue;
+        names.push_back(*name);
+    }
+    return names;
+}
+
+std::optional<std::size_t> FindDataAttribute(ByteView record, std::string_view stream) {
+    if (stream.empty()) return FindAttribute(record, kAttrData, true);
+    for (const std::size_t pos : FindAttributes(record, kAttrData, false)) {
+        if (AttributeName(record, pos) == stream) return pos;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint64_t> FindDataSize(ByteView record, std::string_view stream) {
+    const auto pos = FindDataAttribute(record, stream);
     if (!pos) return std::nullopt;
     // The walk has checked that the attribute lies inside the record; a size is taken only from
     // inside the attribute, never from whatever follows a header cut short.
@@ -188,9 +224,16 @@ std::vector<AttributeListEntry> ParseAttributeList(ByteView list) {
         const std::uint32_t type = list.u32le_unchecked(at + kListEntryType);
         const std::uint16_t entryLength = list.u16le_unchecked(at + kListEntryLength);
         if (type == 0 || type == kAttrEnd || entryLength < kListEntryMinLength) break;
-        entries.push_back({type, list.u8_unchecked(at + kListEntryNameLength),
-                           list.u64le(at + kListEntryStartVcn).value_or(0),
-                           list.u32le_unchecked(at + kListEntryBaseReference)});
+        AttributeListEntry entry;
+        entry.type = type;
+        entry.nameLength = list.u8_unchecked(at + kListEntryNameLength);
+        entry.startVcn = list.u64le(at + kListEntryStartVcn).value_or(0);
+        entry.record = list.u32le_unchecked(at + kListEntryBaseReference);
+        const std::uint8_t nameOffset = list.u8_unchecked(at + kListEntryNameOffset);
+        if (entry.nameLength > 0 && nameOffset + std::uint64_t{entry.nameLength} * 2 <= entryLength) {
+            entry.name = utf16NameAt(list, at + nameOffset, entry.nameLength).value_or(std::string());
+        }
+        entries.push_back(std::move(entry));
         at += entryLength;
     }
     return entries;

@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/bytes.h"
@@ -54,7 +55,8 @@ inline constexpr std::size_t kFileNameChars = 0x42;         // UTF-16 characters
 // $ATTRIBUTE_LIST entry fields.
 inline constexpr std::size_t kListEntryType = 0x00;           // u32
 inline constexpr std::size_t kListEntryLength = 0x04;         // u16
-inline constexpr std::size_t kListEntryNameLength = 0x06;     // u8
+inline constexpr std::size_t kListEntryNameLength = 0x06;     // u8, characters
+inline constexpr std::size_t kListEntryNameOffset = 0x07;     // u8: the UTF-16 name, from the entry's start
 inline constexpr std::size_t kListEntryStartVcn = 0x08;       // u64
 inline constexpr std::size_t kListEntryBaseReference = 0x10;  // u64: the record holding the part, low 32 bits used
 inline constexpr std::size_t kListEntryMinLength = 0x1A;      // the fixed part, up to the attribute id
@@ -87,10 +89,18 @@ struct FileNameInfo {
 // The name in the first namespace of kNameSpaceOrder that the record has.
 [[nodiscard]] std::optional<FileNameInfo> FindAnyFileName(ByteView record);
 
-// The size of the unnamed $DATA attribute: the 64-bit real size when non-resident, the value
-// length when resident; empty when there is none, or when the attribute is too short to hold
-// the real size or its resident value runs past it.
-[[nodiscard]] std::optional<std::uint64_t> FindDataSize(ByteView record);
+// The size of the $DATA attribute named stream (empty: the unnamed one, the file's data): the
+// 64-bit real size when non-resident, the value length when resident; empty when there is none,
+// or when the attribute is too short to hold the real size or its resident value runs past it.
+[[nodiscard]] std::optional<std::uint64_t> FindDataSize(ByteView record, std::string_view stream = {});
+
+// The name of the attribute at attributeOffset in UTF-8 ("" when it has none), or empty when the
+// name does not lie inside the attribute.
+[[nodiscard]] std::optional<std::string> AttributeName(ByteView record, std::size_t attributeOffset);
+
+// The names of the named $DATA attributes of a record (a file's named streams), each once, in
+// record order.
+[[nodiscard]] std::vector<std::string> NamedDataStreams(ByteView record);
 
 // Offset of the $INDEX_ALLOCATION attribute named $I30, or 0.
 [[nodiscard]] std::size_t FindIndexAllocation(ByteView record);
@@ -101,6 +111,7 @@ struct FileNameInfo {
 struct AttributeListEntry {
     std::uint32_t type = 0;
     std::uint8_t nameLength = 0;
+    std::string name;            // UTF-8; empty when unnamed or when the name lies outside the entry
     std::uint64_t startVcn = 0;  // the first cluster of the attribute that this part holds
     std::uint32_t record = 0;    // the record holding it
 };
@@ -108,6 +119,9 @@ struct AttributeListEntry {
 // The entries of an $ATTRIBUTE_LIST value, in order. Ends at a zero or end type, at an entry
 // shorter than its fixed part, and where the next entry's fixed part would not fit the value.
 [[nodiscard]] std::vector<AttributeListEntry> ParseAttributeList(ByteView list);
+
+// Offset of the first $DATA attribute named stream (empty: the unnamed one), or empty.
+[[nodiscard]] std::optional<std::size_t> FindDataAttribute(ByteView record, std::string_view stream);
 
 // Offset of the first attribute of the given type (and, when unnamedOnly, without a name), or
 // empty.

@@ -6,6 +6,32 @@
 
 namespace quorlan {
 
+std::string NtfsStreamRowName(std::string_view fileName, std::string_view stream) {
+    return std::string(fileName) + ":" + std::string(stream);
+}
+
+std::string NtfsStreamName(std::string_view fileName, std::string_view rowName) {
+    if (rowName.size() <= fileName.size() + 1 || !rowName.starts_with(fileName) || rowName[fileName.size()] != ':') {
+        return {};
+    }
+    return std::string(rowName.substr(fileName.size() + 1));
+}
+
+void MarkNtfsStreamRows(RecordTable& fileTable) {
+    const int name = fileTable.RequireColumn("Name");
+    const int self = fileTable.RequireColumn("self");
+    const int type = fileTable.RequireColumn("Type");
+    int file = -1;  // the last file row
+    for (int r = 0; r < fileTable.RowCount(); ++r) {
+        if (file >= 0 && fileTable.GetU32(r, self) == fileTable.GetU32(file, self) &&
+            !NtfsStreamName(fileTable.GetCell(file, name), fileTable.GetCell(r, name)).empty()) {
+            fileTable.SetCell(r, type, kNtfsStreamType);
+            continue;
+        }
+        file = r;
+    }
+}
+
 void ReparentLostNtfsFiles(const RecordTable& folderTable, RecordTable& fileTable) {
     std::unordered_set<std::uint64_t> folders{kNtfsRootRecord};
     for (int r = 0; r < folderTable.RowCount(); ++r) folders.insert(folderTable.GetU64(r, "self"));

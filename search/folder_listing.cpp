@@ -5,6 +5,7 @@
 #include "items/file_types.h"
 #include "items/tables.h"
 #include "ntfs/ntfs_search.h"
+#include "search/deleted_files.h"
 
 namespace quorlan {
 
@@ -64,9 +65,16 @@ std::vector<ListedRow> ListFolderRows(RecoveryState& state, SectorReader& reader
         const int name = table.RequireColumn("Name"), size = table.RequireColumn("size");
         const int date = table.RequireColumn("date"), sector = table.RequireColumn("sector");
         const int self = table.RequireColumn("self"), deleted = table.RequireColumn("Deleted");
+        const int type = table.RequireColumn("Type");
+        std::string fileName;  // the name of the file whose streams follow it
         for (const int r : state.NtfsFilesOf(F)) {
             ListedRow row;
             row.name = table.GetCell(r, name);
+            if (table.GetCell(r, type) == kNtfsStreamType) {
+                row.stream = NtfsStreamName(fileName, row.name);
+            } else {
+                fileName = row.name;
+            }
             row.type = FileTypeOf(row.name, FolderSource::DirectRegion);
             row.size = table.GetU64(r, size);
             const std::int64_t stamp = table.GetI64(r, date);
@@ -90,10 +98,13 @@ std::vector<ListedRow> ListFolderRows(RecoveryState& state, SectorReader& reader
             row.rawDate = file.date;
             row.rawTime = file.time;
             row.firstCluster = file.firstCluster;
+            row.entryPosition = file.entryPosition;
             row.deleted = file.deleted || parentDeleted;
             rows.push_back(std::move(row));
         }
     }
+
+    MarkDeletedFiles(state, reader, rows);
 
     if (listing == FolderListing::Expand) {
         if (FolderNode* node = model.FindFolderNode(item); node != nullptr && !node->expanded) {

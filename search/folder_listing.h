@@ -30,11 +30,18 @@ struct ListedRow {
     std::uint32_t self = 0;
     std::uint32_t parent = 0;
     std::int64_t itemId = 0;
-    // FAT files: the first cluster.
+    // FAT files: the first cluster, and where the file's directory entry lies (its sector x 512
+    // + its offset).
     std::uint32_t firstCluster = 0;
+    std::uint64_t entryPosition = 0;
     // NTFS files: the sector of the file's record, its record number (self) and its folder's
-    // number (parent).
+    // number (parent); for a named data stream's row (name "file:stream") the stream's name.
     std::uint64_t recordSector = 0;
+    std::string stream;
+    // A deleted file whose bytes the evidence cannot vouch for (its clusters are a guess that
+    // may be wrong, or may hold another file's data now), and why.
+    bool mayBeIncomplete = false;
+    std::string mayBeIncompleteWhy;
 };
 
 // What the listing is for: which rows it names and when it names sub-folders.

@@ -3,12 +3,18 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
+#include "fat/fat_deleted.h"
 #include "items/result_tree.h"
 #include "items/tables.h"
 #include "items/volume.h"
+#include "ntfs/ntfs_deleted.h"
 #include "ntfs/ntfs_record.h"
 
 namespace quorlan {
@@ -27,6 +33,14 @@ struct SearchSetup {
     FatVolumeParams validation;
 };
 
+// What was worked out about the deleted files of the result shown (search/deleted_files.h), kept
+// until the model holds another result.
+struct DeletedFilesWeighing {
+    std::uint64_t generation = 0;  // the model's generation it belongs to; 0 before any
+    std::optional<FatDeletedFiles> fat;
+    std::optional<std::map<std::pair<std::uint32_t, std::string>, NtfsDeletedTrust>> ntfs;  // by record and stream
+};
+
 // Everything a search fills and the result pages read: one per session.
 struct RecoveryState {
     RecordTables tables;
@@ -34,6 +48,7 @@ struct RecoveryState {
     FatVolumeParams params;  // the working parameters of the volume shown
     RunList mftRuns;         // the $MFT's runs, after an NTFS Standard Search or a loaded log
     SearchSetup setup;
+    DeletedFilesWeighing deletedFiles;
 
     // Rows of the NTFS entry table by parent number, for listing folders.
     [[nodiscard]] const std::vector<int>& NtfsFilesOf(std::uint32_t parent);

@@ -7,6 +7,7 @@
 #include "fat/fat_file.h"
 #include "items/tables.h"
 #include "ntfs/ntfs_file.h"
+#include "search/deleted_files.h"
 
 namespace quorlan {
 
@@ -58,6 +59,8 @@ public:
         item.folders = chain(folder);
         item.name = row.name;
         item.deleted = row.deleted;
+        item.mayBeIncomplete = row.mayBeIncomplete;
+        item.mayBeIncompleteWhy = row.mayBeIncompleteWhy;
         item.size = row.size;
         item.modified = unixTimeOf(m_state, row.rawDate, row.rawTime);
         item.source = m_plan.rows.size();
@@ -195,13 +198,14 @@ SaveSummary SaveItems(RecoveryState& state, SectorReader& reader, const SavePlan
                       const std::filesystem::path& destination, SaveObserver& observer, SaveControl& control) {
     const FatVolumeParams& params = state.params;
     ClusterChainReader chains(reader, params);
-    const std::uint64_t volumeEnd = state.setup.rangeEnd > 0 ? state.setup.rangeEnd : reader.totalSectors();
     const bool ntfs = params.isNtfs();
     const NtfsVolumeParams volume = NtfsVolumeOf(params);
     const std::function<FileLayout(const SaveItem&)> layoutOf = [&](const SaveItem& item) -> FileLayout {
         const ListedRow& row = plan.rows.at(item.source);
-        if (ntfs) return NtfsFileLayout(reader, volume, state.mftRuns, row.recordSector, row.self, row.deleted);
-        return FatFileLayout(chains, params, row.firstCluster, item.size, row.deleted, volumeEnd);
+        if (ntfs) {
+            return NtfsFileLayout(reader, volume, state.mftRuns, row.recordSector, row.self, row.deleted, row.stream);
+        }
+        return FatRowLayout(state, reader, chains, row, item.size);
     };
     return WriteSaveItems(plan.items, destination, reader, layoutOf, observer, control);
 }

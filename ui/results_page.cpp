@@ -99,6 +99,15 @@ void ResultsPage::showListing(CColoredListCtrl& list, TreeItem* folder, std::vec
         if (r.deleted) {
             for (int c = 0; c < 5; ++c) item->setForeground(c, QColor(160, 0, 0));
         }
+        if (r.mayBeIncomplete) {
+            // The trust mark: a warning sign beside the type, and the reason over the whole row.
+            item->setIcon(1, m_panel->style()->standardIcon(QStyle::SP_MessageBoxWarning));
+            const QString tip = QStringLiteral("May be incomplete: ") + QString::fromStdString(r.mayBeIncompleteWhy) +
+                                QStringLiteral(
+                                    ".\nThe disk cannot vouch for this deleted file's bytes; check the saved "
+                                    "file before relying on it.");
+            for (int c = 0; c < 5; ++c) item->setToolTip(c, tip);
+        }
     }
 }
 

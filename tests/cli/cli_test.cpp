@@ -239,7 +239,9 @@ std::string quoted(const std::filesystem::path& path) { return shellQuote(path.s
 // file name, and a log of another image, a damaged or a missing log is refused.
 TEST(Cli, ARecoveryLogShowsTheSearchAgain) {
     test::TempDir dir;
-    const std::string images[] = {"fat16-search.img", "fat32-search.img", "ntfs-search.img"};
+    // ntfs-streams.img: a log keeps the streams' rows; fat-undelete.img: the marks come back.
+    const std::string images[] = {"fat16-search.img", "fat32-search.img", "ntfs-search.img", "ntfs-streams.img",
+                                  "fat-undelete.img"};
     auto logOf = [&](const std::string& image) { return dir / image / "X.QLG"; };
     for (const std::string& name : images) {
         SCOPED_TRACE(name);
@@ -283,7 +285,7 @@ TEST(Cli, ARecoveryLogShowsTheSearchAgain) {
 }
 
 TEST(Cli, SaveFromARecoveryLogWritesWhatTheSearchWould) {
-    for (const char* name : {"fat16-search.img", "fat32-search.img"}) {
+    for (const char* name : {"fat16-search.img", "fat32-search.img", "fat-undelete.img", "ntfs-streams.img"}) {
         SCOPED_TRACE(name);
         test::TempDir dir;
         const std::string image = shellQuote(fixture(name));

@@ -1,5 +1,5 @@
 // Fuzzes the FILE record parsers: the input, repaired with its own update sequence, is walked for
-// names, sizes, index allocations, attribute lists and data runs.
+// names, sizes, named streams, index allocations, attribute lists and data runs.
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -14,6 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ByteView view(record);
     (void)FindAnyFileName(view);
     (void)FindDataSize(view);
+    for (const std::string& stream : NamedDataStreams(view)) (void)FindDataSize(view, stream);
     (void)FirstIndexCluster(view);
     if (const auto at = FindAttribute(view, kAttrAttributeList, false)) {
         if (const auto value = ResidentValue(view, *at)) (void)ParseAttributeList(*value);

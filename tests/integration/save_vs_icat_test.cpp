@@ -91,8 +91,9 @@ std::ostream& operator<<(std::ostream& os, const FlsFile& f) {
 }
 
 // The files in the rows of `fls -p -l ARGS`; without the volume label, the alternate data streams
-// and named indexes ("$Secure:$SDS") and the nameless records fls calls $OrphanFiles/OrphanFile-N.
-std::vector<FlsFile> flsFiles(const std::string& args) {
+// and named indexes ("$Secure:$SDS", unless streams) and the nameless records fls calls
+// $OrphanFiles/OrphanFile-N.
+std::vector<FlsFile> flsFiles(const std::string& args, bool streams = false) {
     const auto result = runCommand("fls -p -l " + args);
     EXPECT_EQ(result.exitCode, 0) << "fls " << args << ": " << result.err;
     static const std::regex head(R"(^([-a-zA-Z])/([-a-zA-Z]) (\* )?(\d+(-\d+-\d+)?)(\(realloc\))?:$)");
@@ -109,7 +110,7 @@ std::vector<FlsFile> flsFiles(const std::string& args) {
         const std::string& path = fields[1];
         const std::string name = path.substr(path.rfind('/') + 1);
         if (m[2] != "r" || path.find("(Volume Label Entry)") != std::string::npos ||
-            name.find(':') != std::string::npos || path.rfind("$OrphanFiles/OrphanFile-", 0) == 0) {
+            (name.find(':') != std::string::npos && !streams) || path.rfind("$OrphanFiles/OrphanFile-", 0) == 0) {
             continue;
         }
         files.push_back({path, m[4].str(), m[3].matched, std::stoull(fields[6])});
@@ -392,6 +393,148 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, SaveAllVsIcat, ::testing::ValuesIn(kFixtures)
                              std::replace(name.begin(), name.end(), '-', '_');
                              return name;
                          });
+
+// fat-undelete.img (tests/fixtures/make-undelete-images.sh): deleted files whose clusters the FAT
+// no longer records, fragmented ones among them. What each file truly held is in
+// tests/fixtures/expected/fat-undelete.tsv. For each file: whether `search` marks it and whether
+// `save` writes what it held. Live files are neither marked nor wrong.
+struct UndeleteCase {
+    int partition;
+    const char* path;
+    bool marked;
+    bool exact;
+};
+
+const UndeleteCase kUndeleteCases[] = {
+    // The DFTT #6 layout with the times its writing left: all six saved byte-exact.
+    {1, "_rag1.dat", true, true},
+    {1, "_rag2.dat", true, true},
+    {1, "_ing.dat", false, true},
+    {1, "_ult1.dat", false, true},
+    {1, "_ir1/_ir2/_rag3.dat", true, true},
+    {1, "_ir1/_ult2.dat", true, true},  // frag3.dat's nearest candidate lies in it: ambiguous
+    // The same with times that say nothing: frag1.dat and frag2.dat cannot be told apart.
+    {2, "_rag1.dat", true, false},
+    {2, "_rag2.dat", true, false},
+    {2, "_ing.dat", false, true},
+    {2, "_ult1.dat", false, true},
+    {2, "_ir1/_ir2/_rag3.dat", true, true},
+    {2, "_ir1/_ult2.dat", true, true},
+    // Interleaved cluster by cluster, written over (gone.dat, reuse.dat): wrong and marked.
+    {3, "_lv-a.dat", true, false},
+    {3, "_lv-b.dat", true, false},
+    {3, "_ep.dat", true, true},
+    {3, "_ic.dat", true, true},
+    {3, "_ross.dat", true, true},
+    {3, "_ne.txt", false, true},
+    {3, "_one.dat", true, false},
+    {3, "_euse.dat", true, false},
+    {3, "_bb.dat", false, true},
+    {3, "_aa.dat", false, true},
+};
+
+TEST_F(WithSleuthKit, FatUndeleteMarksEveryFileSavedWrongAndSavesMoreThanThePeer) {
+    const ImageGuard image(fixture("fat-undelete.img"));
+    const auto starts = partitionStarts(image.path());
+    ASSERT_EQ(starts, (std::vector<std::uint64_t>{2048, 14336, 26624}));
+    struct Truth {
+        std::string sha;
+        bool deleted;
+    };
+    std::map<std::pair<int, std::string>, Truth> truth;
+    std::istringstream lines(readText(std::string(QUORLAN_SOURCE_DIR) + "/tests/fixtures/expected/fat-undelete.tsv"));
+    for (std::string line; std::getline(lines, line);) {
+        const auto f = split(line, '\t');
+        if (line.empty() || line[0] == '#' || f.size() != 6) continue;
+        truth[{std::stoi(f[0]), f[1]}] = {f[3], f[5] == "deleted"};
+    }
+    ASSERT_EQ(truth.size(), 28u);
+    for (int p = 1; p <= 3; ++p) {
+        SCOPED_TRACE("partition " + std::to_string(p));
+        std::map<std::string, Item> ours;
+        for (const Item& i : test::quorlanItems(image.path(), "--partition " + std::to_string(p))) ours[i.path] = i;
+        image.check("search");
+        test::TempDir tmp;
+        const auto result = save(image, p, tmp / "dest");
+        ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+        // What The Sleuth Kit reads for each file: the contiguous guess every peer makes.
+        const std::string o =
+            "-o " + std::to_string(starts[static_cast<std::size_t>(p - 1)]) + " " + shellQuote(image.path());
+        std::map<std::string, std::string> theirs;
+        for (const FlsFile& t : flsFiles("-r " + o)) {
+            const std::string out = (tmp / "icat").string();
+            ASSERT_EQ(runCommand("icat -f fat " + o + " " + t.address + " > " + shellQuote(out)).exitCode, 0);
+            theirs[t.path] = test::sha256(out);
+        }
+        int exact = 0, peerExact = 0, marked = 0;
+        for (const auto& [key, want] : truth) {
+            if (key.first != p) continue;
+            const std::string& path = key.second;
+            ASSERT_TRUE(ours.count(path) == 1) << path << " is not listed";
+            const Item& item = ours[path];
+            EXPECT_EQ(item.deleted, want.deleted) << path;
+            const bool isExact = test::sha256((tmp / "dest" / path).string()) == want.sha;
+            exact += isExact && want.deleted ? 1 : 0;
+            peerExact += theirs[path] == want.sha && want.deleted ? 1 : 0;
+            marked += item.mayBeIncomplete ? 1 : 0;
+            EXPECT_TRUE(isExact || item.mayBeIncomplete) << path << " is saved wrong and not marked";
+            const UndeleteCase* c = nullptr;
+            for (const UndeleteCase& u : kUndeleteCases) {
+                if (u.partition == p && u.path == path) c = &u;
+            }
+            if (c == nullptr) {
+                EXPECT_FALSE(want.deleted) << path << ": a deleted file without a case";
+                EXPECT_FALSE(item.mayBeIncomplete) << path << ": a live file is never marked";
+                EXPECT_TRUE(isExact) << path;
+                continue;
+            }
+            EXPECT_EQ(item.mayBeIncomplete, c->marked) << path;
+            EXPECT_EQ(isExact, c->exact) << path;
+        }
+        EXPECT_GT(exact, peerExact) << "byte-exact deleted files: ours " << exact << ", The Sleuth Kit's " << peerExact;
+        // The summary lists the marked files.
+        EXPECT_NE(result.out.find("May be incomplete: " + std::to_string(marked) + " deleted file(s)"),
+                  std::string::npos)
+            << result.out;
+    }
+}
+
+// ntfs-streams.img (tests/fixtures/make-undelete-images.sh): every file and every named data
+// stream fls lists is saved with the bytes icat reads for it ("65-128-4" is the stream of record
+// 65 with attribute id 4), streams beside their file as "name:stream" made safe. Deleted files
+// are marked where another file holds their clusters now.
+TEST_F(WithSleuthKit, NtfsStreamsAreSavedAsIcatReadsTheirAttributes) {
+    const ImageGuard image(fixture("ntfs-streams.img"));
+    const std::string o = "-o 2048 " + shellQuote(image.path());
+    std::map<std::string, Item> ours;
+    for (const Item& i : test::quorlanItems(image.path())) ours[i.path] = i;
+    image.check("search");
+    test::TempDir tmp;
+    const auto result = save(image, 1, tmp / "dest");
+    ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+    int streams = 0;
+    for (const FlsFile& t : flsFiles("-r " + o, true)) {
+        if (t.path.find('$') != std::string::npos) continue;  // the metadata files
+        // The folder ends at the last '/' before the stream's colon: a stream's name may hold '/'.
+        const std::size_t colon = t.path.find(':');
+        const std::size_t nameAt = t.path.rfind('/', colon) == std::string::npos ? 0 : t.path.rfind('/', colon) + 1;
+        streams += colon != std::string::npos ? 1 : 0;
+        ASSERT_EQ(ours.count(t.path), 1u) << "search does not list " << t;
+        EXPECT_EQ(ours[t.path].size, t.size) << t;
+        // Saved under its safe name: "photo.jpg:a/b" as "photo.jpg:a_b".
+        std::string saved = t.path;
+        std::replace(saved.begin() + static_cast<std::ptrdiff_t>(nameAt), saved.end(), '/', '_');
+        const std::string icat = (tmp / "icat").string();
+        ASSERT_EQ(runCommand("icat -f ntfs " + o + " " + t.address + " > " + shellQuote(icat)).exitCode, 0);
+        EXPECT_TRUE(readText(tmp / "dest" / saved) == readText(icat)) << t << " saved as " << saved;
+        // filler.bin took old.bin's clusters, its data's and its stream's.
+        EXPECT_EQ(ours[t.path].mayBeIncomplete, t.path.rfind("old.bin", 0) == 0) << t;
+    }
+    EXPECT_EQ(streams, 7) << "mult1.dat:ADS, note.txt:Zone.Identifier, three of photo.jpg, old.bin:ADS, gone.dat:ADS";
+    EXPECT_NE(result.out.find("May be incomplete: 2 deleted file(s)"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("old.bin:ADS: its clusters are now used by another file"), std::string::npos)
+        << result.out;
+}
 
 // The files of hostile-names.img and where a save of partition 1 and then partition 2 into one
 // folder puts them: each line of content names its file (control characters spelled out). A FAT

@@ -71,6 +71,30 @@ public:
         }
         return resident(0x20, value);
     }
+    // A resident $ATTRIBUTE_LIST whose entries carry a starting cluster and a name.
+    struct ListEntry {
+        std::uint32_t type;
+        std::uint32_t base;
+        std::uint64_t startVcn;
+        std::u16string name;
+    };
+    RecordBuilder& namedAttributeList(const std::vector<ListEntry>& entries) {
+        std::vector<std::byte> value;
+        for (const ListEntry& l : entries) {
+            std::vector<std::byte> e(align8(0x1A + l.name.size() * 2));
+            put32(e, 0x00, l.type);
+            put16(e, 0x04, static_cast<std::uint16_t>(e.size()));
+            e[0x06] = std::byte{static_cast<std::uint8_t>(l.name.size())};
+            e[0x07] = std::byte{0x1A};
+            put64(e, 0x08, l.startVcn);
+            put32(e, 0x10, l.base);
+            for (std::size_t i = 0; i < l.name.size(); ++i) put16(e, 0x1A + 2 * i, l.name[i]);
+            value.insert(value.end(), e.begin(), e.end());
+        }
+        return resident(0x20, value);
+    }
+    // The initialized size of the last attribute added, which must be non-resident.
+    RecordBuilder& initializedSize(std::uint64_t v) { return u64(m_last + 0x38, v); }
     // Writes raw bytes at an offset (for damage).
     RecordBuilder& poke32(std::size_t offset, std::uint32_t v) { return u32(offset, v); }
 
@@ -104,6 +128,7 @@ private:
     }
     void header(std::uint32_t type, std::size_t length, std::uint8_t nonResident, const std::u16string& name,
                 std::size_t nameOffset) {
+        m_last = m_pos;
         u32(m_pos, type);
         u32(m_pos + 4, static_cast<std::uint32_t>(length));
         m_bytes[m_pos + 8] = std::byte{nonResident};
@@ -129,6 +154,7 @@ private:
 
     std::vector<std::byte> m_bytes;
     std::size_t m_pos = 0;
+    std::size_t m_last = 0;  // the last attribute added
     bool m_ended = false;
 };
 

@@ -24,6 +24,7 @@ struct ListedItem {
     std::string date;
     std::string time;
     std::uint64_t record = 0;
+    bool mayBeIncomplete = false;  // the trust mark of a deleted file
 };
 
 inline std::ostream& operator<<(std::ostream& os, const ListedItem& i) {
@@ -47,19 +48,21 @@ inline std::vector<ListedItem> quorlanItems(const std::string& image, const std:
     const std::string json = (dir / "search.json").string();
     const auto result = runCommand(
         shellQuote(QUORLAN_CLI) + " search " + shellQuote(image) + " " + partition + " --files --json > " +
-        shellQuote(json) + " && jq -r '(.folders[] | [\"d\", .path, .deleted, 0, \"\", \"\"]), " +
-        "(.files[] | [\"f\", .path, .deleted, .size, (.date // \"\"), (.time // \"\")]) | @tsv' " + shellQuote(json));
+        shellQuote(json) +
+        " && jq -r '(.folders[] | [\"d\", .path, .deleted, 0, \"\", \"\", false]), " +
+        "(.files[] | [\"f\", .path, .deleted, .size, (.date // \"\"), (.time // \"\"), .mayBeIncomplete]) | @tsv' " +
+        shellQuote(json));
     EXPECT_EQ(result.exitCode, 0) << "search of " << image << " failed: " << result.err;
     std::vector<ListedItem> items;
     std::istringstream lines(result.out);
     std::string line;
     while (std::getline(lines, line)) {
         const auto f = split(line, '\t');
-        if (f.size() != 6) {
+        if (f.size() != 7) {
             ADD_FAILURE() << "unexpected jq row: " << line;
             continue;
         }
-        items.push_back({f[1], f[0] == "d", f[2] == "true", std::stoull(f[3]), f[4], f[5], 0});
+        items.push_back({f[1], f[0] == "d", f[2] == "true", std::stoull(f[3]), f[4], f[5], 0, f[6] == "true"});
     }
     return items;
 }

@@ -262,6 +262,7 @@ private slots:
     void stoppedPartitionSearchKeepsWhatItFound();
     void floppySearchedAndSaved();
     void progressBarDrawsItsPercentage();
+    void deletedFilesCarryTheirTrustMark();
 };
 
 void MainWindowTest::wizardFromDiskPageToSavedFiles() {
@@ -800,6 +801,37 @@ void MainWindowTest::progressBarDrawsItsPercentage() {
     s.label = "%d / 200";
     ShowPhase(bar, s);
     QCOMPARE(bar.shownText(), QStringLiteral("50 / 200"));
+}
+
+// The DFTT-like volume of fat-undelete.img: the file list marks the deleted files whose clusters
+// the evidence cannot vouch for with a warning sign beside their type and the reason in a tooltip,
+// and the save summary lists them.
+void MainWindowTest::deletedFilesCarryTheirTrustMark() {
+    Window win(fixture("fat-undelete.img"));
+    win.searchPartition(0);
+    CChildDialogExDemoDlg& w = *win.w;
+    w.listFolder(w.resultModel()->index(0, 0));
+    w.waitForWorker();
+    QStringList marked, unmarked;
+    for (int i = 0; i < w.propertyList()->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = w.propertyList()->topLevelItem(i);
+        if (row->text(1) == QStringLiteral("FOLDER")) continue;
+        const bool mark = !row->icon(1).isNull();
+        QCOMPARE(row->toolTip(0).startsWith(QStringLiteral("May be incomplete: ")), mark);
+        (mark ? marked : unmarked) << row->text(0);
+    }
+    QCOMPARE(marked, (QStringList{QStringLiteral("_rag1.dat"), QStringLiteral("_rag2.dat")}));
+    QCOMPARE(unmarked,
+             (QStringList{QStringLiteral("UNDELETE.1"), QStringLiteral("_ing.dat"), QStringLiteral("_ult1.dat")}));
+    w.resize(980, 640);
+    screenshot(w, QStringLiteral("7-trust-mark"));
+
+    QTemporaryDir dest;
+    win.prompts->destination = dest.path() + QStringLiteral("/out");
+    w.save(true);
+    w.waitForWorker();
+    QVERIFY2(win.log->messages.last().contains(QStringLiteral("\nMay be incomplete: 4 deleted file(s)")),
+             qPrintable(win.log->messages.last()));
 }
 
 int main(int argc, char** argv) {

@@ -120,6 +120,8 @@ TEST(WriteSaveItems, WritesTheFolderTreeWithSafeNamesAndTimes) {
     items.push_back(file({{"..", 7}, {"sub/dir", 8}}, "a.txt", 10));
     items.push_back(file({}, "root.txt", 3));
     items.back().modified = 1600000000;
+    items.back().mayBeIncomplete = true;  // a deleted file the evidence cannot vouch for: listed as written
+    items.back().mayBeIncompleteWhy = "its clusters run into a live file's";
     // A second folder of the same name under the same parent is kept apart.
     items.push_back(file({{"..", 9}}, "b.txt", 1));
     ScriptedObserver observer;
@@ -144,6 +146,9 @@ TEST(WriteSaveItems, WritesTheFolderTreeWithSafeNamesAndTimes) {
     for (const auto& e : fs::directory_iterator(dir / "sandbox")) outside.push_back(e.path());
     EXPECT_EQ(outside, std::vector<fs::path>{dest});
     EXPECT_FALSE(s.renamed.empty());
+    ASSERT_EQ(s.mayBeIncomplete.size(), 1u);
+    EXPECT_EQ(s.mayBeIncomplete[0].path, "root.txt");
+    EXPECT_EQ(s.mayBeIncomplete[0].reason, "its clusters run into a live file's");
 }
 
 TEST(WriteSaveItems, NeverWritesThroughALinkInTheDestination) {

@@ -51,6 +51,7 @@ TEST(SaveSummaryLines, ListsProblemsInOrderAndCapsEachList) {
     all.renamed = {{"Photos/a?b.jpg", "Photos/a_b.jpg"}, {"Docs/CON", "Docs/CON (2)"}};
     all.incomplete = problems("Music/track", 1);
     all.deletedBestEffort = 5;
+    all.mayBeIncomplete = problems("Photos/gone", 2);
     all.failed = problems("Video/clip", 3);
 
     SaveSummary quiet = written(1, 10, 0);
@@ -59,8 +60,11 @@ TEST(SaveSummaryLines, ListsProblemsInOrderAndCapsEachList) {
     SaveSummary many = written(0, 0, 0);
     many.renamed = problems("r", 2);
     many.incomplete = problems("i", 1);
+    many.mayBeIncomplete = problems("m", 3);
     many.failed = problems("f", 4);
 
+    const std::string marked =
+        " deleted file(s) whose bytes the disk cannot vouch for; check them before relying on them";
     const std::string bestEffort =
         ". Their content is a best effort: the file system no longer records where it was, and later writes may "
         "have reused its space.";
@@ -76,7 +80,8 @@ TEST(SaveSummaryLines, ListsProblemsInOrderAndCapsEachList) {
          {"Saved 40 file(s), 2.0 KiB, and 7 new folder(s) to /out", "Skipped: 2 file(s)",
           "Saved under another name (unsafe or taken names): 2", "  Photos/a?b.jpg  ->  Photos/a_b.jpg",
           "  Docs/CON  ->  Docs/CON (2)", "Incomplete: 1 file(s)", "  Music/track1: why 1",
-          "Deleted files saved: 5" + bestEffort, "Failed: 3 file(s)", "  Video/clip1: why 1", "  Video/clip2: why 2",
+          "Deleted files saved: 5" + bestEffort, "May be incomplete: 2" + marked, "  Photos/gone1: why 1",
+          "  Photos/gone2: why 2", "Failed: 3 file(s)", "  Video/clip1: why 1", "  Video/clip2: why 2",
           "  Video/clip3: why 3"}},
         {"only what happened",
          quiet,
@@ -87,14 +92,15 @@ TEST(SaveSummaryLines, ListsProblemsInOrderAndCapsEachList) {
          2,
          {"Saved 0 file(s), 0 bytes, and 0 new folder(s) to /out",
           "Saved under another name (unsafe or taken names): 2", "  r1  ->  why 1", "  r2  ->  why 2",
-          "Incomplete: 1 file(s)", "  i1: why 1", "Failed: 4 file(s)", "  f1: why 1", "  f2: why 2",
-          "  ... and 2 more"}},
+          "Incomplete: 1 file(s)", "  i1: why 1", "May be incomplete: 3" + marked, "  m1: why 1", "  m2: why 2",
+          "  ... and 1 more", "Failed: 4 file(s)", "  f1: why 1", "  f2: why 2", "  ... and 2 more"}},
         {"a cap of 0 counts only",
          many,
          0,
          {"Saved 0 file(s), 0 bytes, and 0 new folder(s) to /out",
           "Saved under another name (unsafe or taken names): 2", "  ... and 2 more", "Incomplete: 1 file(s)",
-          "  ... and 1 more", "Failed: 4 file(s)", "  ... and 4 more"}},
+          "  ... and 1 more", "May be incomplete: 3" + marked, "  ... and 3 more", "Failed: 4 file(s)",
+          "  ... and 4 more"}},
     };
     for (const auto& c : cases) EXPECT_EQ(SaveSummaryLines(c.summary, "/out", c.maxListed), c.expected) << c.name;
 }

@@ -263,6 +263,47 @@ TEST(AttributeWalks, DamagedRecordsAreNeverReadOutOfBounds) {
     }
 }
 
+TEST(AttributeWalks, NamedDataStreams) {
+    // A resident stream, a non-resident one of 5 GiB in two parts (the second from cluster 16),
+    // and a stream whose name offset points past its attribute: its name cannot be read.
+    RecordBuilder r;
+    r.resident(0x80, toBytes({1, 2, 3}), u"Zone.Identifier")
+        .nonResident(0x80, {0x21, 0x10, 0x00, 0x01}, 5ull << 30, u"thumb");
+    r.resident(0x80, toBytes({9}));
+    r.nonResident(0x80, {0x21, 0x10, 0x00, 0x02}, 0, u"thumb").resident(0x80, toBytes({7}), u"bad");
+    auto b = r.bytes();
+    const ByteView view(b);
+    EXPECT_EQ(NamedDataStreams(view), (std::vector<std::string>{"Zone.Identifier", "thumb", "bad"}));
+    EXPECT_EQ(FindDataSize(view, "thumb"), 5ull << 30);
+    EXPECT_EQ(FindDataSize(view, "Zone.Identifier"), 3u);
+    EXPECT_EQ(FindDataSize(view), 1u) << "the unnamed data";
+    EXPECT_FALSE(FindDataSize(view, "nope").has_value());
+    // Damage the last name's offset: the name lies past its attribute and is not read.
+    const auto last = FindDataAttribute(view, "bad");
+    ASSERT_TRUE(last.has_value());
+    b[*last + kAttrNameOffset] = std::byte{0xF0};
+    EXPECT_FALSE(AttributeName(ByteView(b), *last).has_value());
+    EXPECT_EQ(NamedDataStreams(ByteView(b)), (std::vector<std::string>{"Zone.Identifier", "thumb"}));
+
+    // Attribute-list entries keep their names; one running past its entry gets none.
+    RecordBuilder list;
+    list.namedAttributeList({{0x80, 40, 0, u""}, {0x80, 41, 0, u"ADS"}, {0x80, 42, 2, u"ADS"}});
+    auto lb = list.bytes();
+    const auto at = FindAttribute(ByteView(lb), kAttrAttributeList, false);
+    ASSERT_TRUE(at.has_value());
+    auto entries = ParseAttributeList(*ResidentValue(ByteView(lb), *at));
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].name, "");
+    EXPECT_EQ(entries[1].name, "ADS");
+    EXPECT_EQ(entries[2].startVcn, 2u);
+    const std::size_t valueAt = *at + 0x18;
+    lb[valueAt + 0x20 + 0x06] = std::byte{20};  // the second entry's name: 20 characters, past its 0x20 bytes
+    entries = ParseAttributeList(*ResidentValue(ByteView(lb), *at));
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[1].name, "");
+    EXPECT_EQ(entries[1].record, 41u);
+}
+
 TEST(SystemFileNumber, ExactNames) {
     EXPECT_STREQ(SystemFileNumber("$UpCase"), "10");
     EXPECT_STREQ(SystemFileNumber("$MFT"), "1");
