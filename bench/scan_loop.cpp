@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/reference_loop.h"
 #include "core/device_table.h"
 #include "core/sector_scan.h"
 #include "core/unique_fd.h"
@@ -23,47 +24,16 @@ namespace {
 using quorlan::kSectorSize;
 using Clock = std::chrono::steady_clock;
 
-struct Counts {
-    std::uint64_t signatures = 0;  // sectors ending in 0x55 0xAA
-    std::uint64_t magics = 0;      // sectors beginning with the magic
-    std::uint64_t sum = 0;         // of the extra work (--work)
-    bool operator==(const Counts&) const = default;
-};
+using quorlan::bench::best;
+using quorlan::bench::Counts;
+using quorlan::bench::median;
 
 // Extra passes over every byte per chunk (--work N), standing for a visitor that does more than
 // test two places of each sector; 0 for the benchmark's own figures.
 int g_work = 0;
 
-// The per-sector test both loops run: the signature at 510 and a 4-byte magic at 0.
-inline void testSectors(const std::byte* bytes, std::size_t sectors, Counts& counts) {
-    static constexpr char kMagic[4] = {'F', 'I', 'L', 'E'};
-    for (std::size_t i = 0; i < sectors; ++i) {
-        const std::byte* s = bytes + i * kSectorSize;
-        if (s[510] == std::byte{0x55} && s[511] == std::byte{0xAA}) ++counts.signatures;
-        if (std::memcmp(s, kMagic, sizeof kMagic) == 0) ++counts.magics;
-    }
-    for (int pass = 0; pass < g_work; ++pass) {
-        std::uint64_t sum = 0;
-        for (std::size_t i = 0; i < sectors * kSectorSize; i += 8) {
-            std::uint64_t w = 0;
-            std::memcpy(&w, bytes + i, 8);
-            sum = (sum ^ w) * 0x100000001B3ull;
-        }
-        counts.sum += sum;
-    }
-}
-
 // (a) The reference: pread in chunks, test every sector.
-Counts referenceLoop(int fd, std::size_t chunkBytes) {
-    std::vector<std::byte> buffer(chunkBytes);
-    Counts counts;
-    for (off_t offset = 0;; offset += static_cast<off_t>(chunkBytes)) {
-        const ssize_t n = ::pread(fd, buffer.data(), chunkBytes, offset);
-        if (n <= 0) break;
-        testSectors(buffer.data(), static_cast<std::size_t>(n) / kSectorSize, counts);
-    }
-    return counts;
-}
+Counts referenceLoop(int fd, std::size_t chunkBytes) { return quorlan::bench::referenceLoop(fd, chunkBytes, g_work); }
 
 // (b) The engine's loop over the whole disk with the same test.
 Counts coreLoop(quorlan::SectorReader& reader, std::uint32_t chunkSectors, std::uint32_t lookAhead, bool readAhead) {
@@ -73,7 +43,7 @@ Counts coreLoop(quorlan::SectorReader& reader, std::uint32_t chunkSectors, std::
         .chunkSectors = chunkSectors, .lookAheadSectors = lookAhead, .readAhead = readAhead};
     (void)quorlan::ScanSectors(reader, 0, reader.totalSectors(), options, quorlan::RunContext{quiet, {}},
                                [&](const quorlan::ScanChunk& chunk) {
-                                   testSectors(chunk.bytes.data(), chunk.sectorCount, counts);
+                                   quorlan::bench::testSectors(chunk.bytes.data(), chunk.sectorCount, counts, g_work);
                                    return quorlan::ScanStep::Continue;
                                });
     return counts;
@@ -85,12 +55,6 @@ struct Variant {
     bool readAhead = false;
     std::vector<double> seconds;
 };
-
-double best(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 int usage() {
     std::fprintf(stderr, "usage: quorlan-scan-bench IMAGE [--chunk-kib N]... [--runs N] [--work N]\n");

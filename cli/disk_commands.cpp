@@ -94,12 +94,9 @@ int cmdPartitions(const Options& opt) {
     if (const auto bad = checkFindLost(opt)) return *bad;
     Session session;
     TerminalProgress progress;
-    int exitCode = kExitDone;
-    const auto slot = addDisk(session, opt, exitCode);
-    if (!slot) return exitCode;
-    auto selected = session.SelectDisk(*slot, &progress);
-    if (!selected) return failure(selected.error().message);
-    const DiskPartitionList& list = **selected;
+    if (const auto failed = openDisk(session, opt, &progress)) return *failed;
+    const auto slot = session.selectedDisk();
+    const DiskPartitionList& list = session.partitions();
     const std::size_t listed = list.partitions.size();
 
     if (list.corrupt) {

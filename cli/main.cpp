@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
         if (command == "partitions") return cmdPartitions(opt);
         if (command == "search") return cmdSearch(opt);
         if (command == "save") return cmdSave(opt);
+        if (command == "scan") return cmdScan(opt);
     } catch (const std::exception& e) {
         return failure(std::string("internal error: ") + e.what());
     }

@@ -1,5 +1,6 @@
 #include "cli/options.h"
 
+#include <cctype>
 #include <iostream>
 #include <string_view>
 
@@ -23,10 +24,20 @@ const char* const kUsage =
     "                                         --save-log stores the result in a recovery log;\n"
     "                                         with --find-lost [--range START-END] N may name a\n"
     "                                         partition that the search finds\n"
+    "  search <image-or-device> --advance [--type T] [--range START-END] [--fs N] [--files] [--json]\n"
+    "         [--save-log FILE]\n"
+    "                                         Advance Search: scans the disk (or the sectors\n"
+    "                                         START <= sector < END) for file systems, also where\n"
+    "                                         boot sectors or the partition table are gone, and\n"
+    "                                         shows file system N (default 1) as 'scan' lists them\n"
     "  search <image-or-device> --load-log FILE [--files] [--json]\n"
     "                                         shows the result stored in a recovery log of the disk\n"
-    "  save <image-or-device> (--partition N | --load-log FILE) --to DIR\n"
-    "       [--all | PATH ...] [--on-collision rename|overwrite|skip]\n"
+    "  scan <image-or-device> [--type FAT16|FAT32|NTFS] [--range START-END] [--json]\n"
+    "                                         lists the file systems an Advance Search identifies:\n"
+    "                                         number, type, start, sectors per cluster, folders;\n"
+    "                                         without --type it looks for every type at once\n"
+    "  save <image-or-device> (--partition N | --advance [--type T] [--range S-E] [--fs N] |\n"
+    "       --load-log FILE) --to DIR [--all | PATH ...] [--on-collision rename|overwrite|skip]\n"
     "                                         saves the named folders and files (paths as 'search'\n"
     "                                         prints them) or, with --all, everything into DIR;\n"
     "                                         an existing file of the same name is kept and the new\n"
@@ -145,6 +156,28 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& error) {
                 error = "--on-collision takes rename, overwrite or skip, not '" + value + "'";
                 return false;
             }
+        } else if (arg == "--advance") {
+            out.advance = true;
+        } else if (isOption(arg, "--type")) {
+            std::string value;
+            if (!optionValue(argc, argv, i, "--type", value, error)) return false;
+            std::string upper = value;
+            for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            const FileSystemType type = FileSystemTypeFromText(upper);
+            if (type != FileSystemType::Fat16 && type != FileSystemType::Fat32 && type != FileSystemType::Ntfs) {
+                error = "--type takes FAT16, FAT32 or NTFS, not '" + value + "'";
+                return false;
+            }
+            out.type = type;
+        } else if (isOption(arg, "--fs")) {
+            std::string value;
+            if (!optionValue(argc, argv, i, "--fs", value, error)) return false;
+            if (value.size() > 6 || value.find_first_not_of("0123456789") != std::string::npos ||
+                std::stoul(value) == 0) {
+                error = "--fs needs a number from 1 (as 'scan' numbers the file systems), not '" + value + "'";
+                return false;
+            }
+            out.fileSystem = std::stoul(value);
         } else if (arg == "--") {
             for (++i; i < argc; ++i) out.positional.emplace_back(argv[i]);
         } else if (arg.size() > 1 && arg[0] == '-') {

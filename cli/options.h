@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "items/save_files.h"
+#include "items/volume.h"
 
 namespace quorlan::cli {
 
@@ -32,6 +33,10 @@ struct Options {
     std::optional<CollisionAnswer> collision;
     bool findLost = false;                                         // search the disk for partitions the table lost
     std::optional<std::pair<std::uint64_t, std::uint64_t>> range;  // --range START-END: [START, END)
+    // Advance Search: --advance, and what it looks for (--range above says where).
+    bool advance = false;
+    std::optional<FileSystemType> type;       // --type
+    std::optional<std::size_t> fileSystem;    // --fs N, 1-based
 };
 
 // Parses the options after the command word (argv[2] on); unknown options are usage errors.

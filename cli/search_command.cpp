@@ -1,4 +1,4 @@
-// search: a Standard Search of a partition, or a recovery log, printed as a tree.
+// search: a Standard or Advance Search, or a recovery log, printed as a tree.
 #include <iostream>
 
 #include "cli/commands.h"
@@ -12,7 +12,9 @@ namespace quorlan::cli {
 
 int cmdSearch(const Options& opt) {
     if (const auto bad = checkSource(opt, "search")) return *bad;
-    if (!opt.loadLog.empty() && !opt.saveLog.empty()) return usageError("--save-log goes with --partition");
+    if (!opt.loadLog.empty() && !opt.saveLog.empty()) {
+        return usageError("--save-log goes with --partition or --advance");
+    }
     Session session;
     TerminalProgress progress;
     bool stopped = false;
@@ -37,7 +39,9 @@ int cmdSearch(const Options& opt) {
     }
     if (stopped) std::cerr << "quorlan-cli: search stopped; the result shows what was found until then\n";
     if (!opt.saveLog.empty()) {
-        auto written = WriteRecoveryLog(RecoveryLogPath(opt.saveLog), state, session.selectedDiskModel());
+        // Exactly the file named: a script reads back the file it named. (The window's file
+        // dialog puts a chosen name in upper case and adds ".QLG".)
+        auto written = WriteRecoveryLog(opt.saveLog, state, session.selectedDiskModel());
         if (!written) return failure(written.error().message);
         std::cerr << "quorlan-cli: recovery log saved to " << written->string() << "\n";
     }

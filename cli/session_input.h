@@ -15,8 +15,13 @@ namespace quorlan::cli {
 // with the exit code in exitCode.
 [[nodiscard]] std::optional<std::size_t> addDisk(Session& session, const Options& opt, int& exitCode);
 
-// Checks that --partition and --load-log are not both given, and that one is, and that
-// --find-lost and --range go with --partition; returns the exit code of a usage error.
+// Adds that disk and selects it (its partition table is read, with notes on a damaged table going
+// to observer); prints the error and returns the exit code on failure, empty on success.
+[[nodiscard]] std::optional<int> openDisk(Session& session, const Options& opt, SearchObserver* observer = nullptr);
+
+// Checks that one of --partition, --advance and --load-log is given, --type and --fs only with
+// --advance, --find-lost only with --partition, and --range with --advance or --find-lost;
+// returns the exit code of a usage error.
 [[nodiscard]] std::optional<int> checkSource(const Options& opt, const char* command);
 
 // --range goes with --find-lost; returns the exit code of a usage error.
@@ -28,9 +33,17 @@ namespace quorlan::cli {
 [[nodiscard]] std::optional<int> findLostPartitions(Session& session, const Options& opt, TerminalProgress& progress,
                                                     LostPartitionResult& result);
 
-// Fills the session's result: a Standard Search of --partition, or the recovery log of
-// --load-log. Returns the exit code so far, or empty to go on; stopped is set when Ctrl-C ended
-// the search early, nothingFound when the search found nothing to show.
+// Scans the disk that the session has selected as an Advance Search of --type and --range does,
+// with Ctrl-C stopping the scan (the analysis then runs over what was scanned), and prints the
+// counters and, when no file system was identified, the message saying so on standard error.
+// Empty (with exitCode set) when the request fails.
+[[nodiscard]] std::optional<AdvanceScanResult> scanForFileSystems(Session& session, const Options& opt,
+                                                                  TerminalProgress& progress, int& exitCode);
+
+// Fills the session's result: a Standard Search of --partition, an Advance Search (file system
+// --fs of those it identifies), or the recovery log of --load-log. Returns the exit code so far,
+// or empty to go on; stopped is set when Ctrl-C ended the search early, nothingFound when the
+// search found nothing to show.
 [[nodiscard]] std::optional<int> obtainResult(Session& session, const Options& opt, TerminalProgress& progress,
                                               bool& stopped, bool& nothingFound);
 

@@ -157,21 +157,32 @@ int FatDirectoryReader::NameSubFoldersOf(ResultModel& model, const FolderNode& n
     const std::vector<std::size_t> children = model.ChildrenOf(self);
     if (children.empty()) return 0;
     int named = 0;
-    // Sub-folders are always read through the folder's cluster chain, also the FAT32 root's. The
-    // directory attribute is not checked: any entry naming a child's first cluster names it.
+    // Per child, the rank of the entry that named it (-1: none yet) and whether that one is deleted.
+    std::vector<int> rank(children.size(), -1);
+    std::vector<bool> deleted(children.size(), false);
+    // Sub-folders are always read through the folder's cluster chain, also the FAT32 root's. Any
+    // entry naming a child's first cluster names it; of several, the one FolderEntryRank puts
+    // first (the later one among equals).
     ForEachEntry(self == 0 ? static_cast<std::uint32_t>(m_params.RootStart) : self, EndMarker::EndsDirectory,
                  [&](const FatDirEntry& e) {
-        for (const std::size_t i : children) {
-            FolderNode& child = model.nodes[i];
+        for (std::size_t k = 0; k < children.size(); ++k) {
+            FolderNode& child = model.nodes[children[k]];
             if (child.self != e.cluster) continue;
-            child.name = e.name;
-            child.item->text = e.name;
-            if (e.deleted) child.deleted = true;
-            ++named;
+            const int r = FolderEntryRank(e);
+            if (r >= rank[k]) {
+                if (rank[k] < 0) ++named;
+                rank[k] = r;
+                deleted[k] = e.deleted;
+                child.name = e.name;
+                child.item->text = e.name;
+            }
             break;
         }
         return true;
     });
+    for (std::size_t k = 0; k < children.size(); ++k) {
+        if (deleted[k]) model.nodes[children[k]].deleted = true;
+    }
     return named;
 }
 

@@ -42,6 +42,13 @@ struct FatDirEntry {
     [[nodiscard]] bool isDirectory() const { return (attr & kAttrDirectory) != 0; }
 };
 
+// How strongly an entry names the folder whose first cluster it holds, when several do (a
+// folder deleted and a new one made in its place leave a deleted and a live entry naming the same
+// cluster): a live entry before a deleted one, and a directory entry before any other.
+[[nodiscard]] inline int FolderEntryRank(const FatDirEntry& e) {
+    return (e.deleted ? 0 : 2) + (e.isDirectory() ? 1 : 0);
+}
+
 // What a first byte of 0 (the end marker) does to a walk: the FAT16 root region and the naming
 // of the top-level folders go on with the next sector, any other walk ends there.
 enum class EndMarker { EndsSector, EndsDirectory };

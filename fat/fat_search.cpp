@@ -1,7 +1,10 @@
 #include "fat/fat_search.h"
 
 #include <algorithm>
+#include <map>
+#include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "core/sector_scan.h"
 #include "fat/fat_dir.h"
@@ -67,6 +70,75 @@ void ScanDirectoryClusters(SectorReader& reader, const FatVolumeParams& params, 
     });
 }
 
+int RebuildLostParents(SectorReader& reader, const FatVolumeParams& params, RecordTable& table) {
+    if (!params.isFat()) return 0;
+    const int selfColumn = table.RequireColumn("self");
+    const int parentColumn = table.RequireColumn("parent");
+    std::unordered_set<std::uint64_t> selves;
+    for (int r = 0; r < table.RowCount(); ++r) selves.insert(table.GetU64(r, selfColumn));
+    const std::uint64_t clusters = params.firstFAT != 0 ? params.fatEntries() : 0;
+    std::unordered_set<std::uint64_t> lost;
+    for (int r = 0; r < table.RowCount(); ++r) {
+        const std::uint64_t p = table.GetU64(r, parentColumn);
+        if (p < 2 || p >= kOrphanNumber || selves.contains(p) || (clusters != 0 && p >= clusters)) continue;
+        lost.insert(p);
+    }
+    if (lost.empty()) return 0;
+
+    // The entry found for each lost parent, by cluster.
+    struct Holder {
+        std::uint64_t folder = 0;  // the folder whose directory holds the entry
+        std::string name;
+        std::uint16_t date = 0;
+        std::uint16_t time = 0;
+        std::uint8_t attr = 0;
+        bool deleted = false;
+    };
+    std::map<std::uint64_t, Holder> found;
+    FatDirectoryReader directory(reader, params);
+    std::vector<std::uint64_t> folders;
+    for (const std::uint64_t s : selves) {
+        if (s != 0 && s < kRebuiltFolderBase && s != kOrphanNumber) folders.push_back(s);
+    }
+    std::sort(folders.begin(), folders.end());
+    folders.insert(folders.begin(), 0);  // the root first
+    for (const std::uint64_t folder : folders) {
+        // The FAT16 root region goes on past an end marker, as its listing does.
+        const bool fat16Root = folder == 0 && !params.isFat32();
+        directory.ForEachEntry(static_cast<std::uint32_t>(folder),
+                               fat16Root ? EndMarker::EndsSector : EndMarker::EndsDirectory, [&](const FatDirEntry& e) {
+            if (!e.isDirectory() || !lost.contains(e.cluster)) return true;
+            const Holder h{folder, e.name, e.raw.u16le_unchecked(kDirDate), e.raw.u16le_unchecked(kDirTime), e.attr,
+                           e.deleted};
+            const auto [it, added] = found.try_emplace(e.cluster, h);
+            if (!added && it->second.deleted && !e.deleted) it->second = h;
+            return true;
+        });
+    }
+
+    int rows = 0;
+    for (const auto& [cluster, holder] : found) {
+        const std::uint64_t sector = ClusterToSector(params, cluster);
+        const int r = table.AppendRow(holder.name);
+        table.SetNumber(r, "sector", sector);
+        table.SetNumber(r, selfColumn, kRebuiltFolderBase + cluster);
+        table.SetNumber(r, parentColumn, holder.folder);
+        table.SetNumber(r, "date", holder.date);
+        table.SetNumber(r, "time", holder.time);
+        table.SetCell(r, "size", "0");
+        table.SetNumber(r, "attr", holder.attr);
+        table.SetCell(r, "sysID", "0");
+        table.SetCell(r, "Type", "FOLDER");
+        if (holder.deleted) table.SetCell(r, "Deleted", "1");
+        ++rows;
+    }
+    for (int r = 0; r < table.RowCount(); ++r) {
+        const std::uint64_t p = table.GetU64(r, parentColumn);
+        if (lost.contains(p) && found.contains(p)) table.SetNumber(r, parentColumn, kRebuiltFolderBase + p);
+    }
+    return rows;
+}
+
 namespace {
 
 // Names the rows of the folders directly under the root from the root directory's entries.
@@ -77,13 +149,20 @@ void nameTopLevelFolders(ResultModel& model, RecordTable& table, SectorReader& r
         if (table.GetU64(r, "parent") == 0) topRow.emplace(table.GetU64(r, "self"), r);
     }
     FatDirectoryReader directory(reader, params);
+    // Of several entries naming one folder, the one FolderEntryRank puts first (the later one
+    // among equals).
+    std::unordered_map<std::uint64_t, int> rankOf;
     // An end marker ends only its sector here: the pass goes on with the next one.
     directory.ForEachEntry(0, EndMarker::EndsSector, [&](const FatDirEntry& e) {
         model.found = true;
         const auto it = topRow.find(e.cluster);
         if (it == topRow.end()) return true;
+        const int rank = FolderEntryRank(e);
+        const auto [best, first] = rankOf.try_emplace(e.cluster, rank);
+        if (!first && rank < best->second) return true;
+        best->second = rank;
         table.SetCell(it->second, "Name", e.name);
-        if (e.deleted) table.SetCell(it->second, "Deleted", "1");
+        table.SetCell(it->second, "Deleted", e.deleted ? "1" : "");
         return true;
     });
 }

@@ -19,6 +19,17 @@ namespace quorlan {
 void ScanDirectoryClusters(SectorReader& reader, const FatVolumeParams& params, std::uint64_t rangeEnd,
                            RecordTable& entryTable, const RunContext& context);
 
+// Gives a folder whose parent's directory cluster was not found its parent back where the
+// parent's own entry survives. For every lost parent (a "parent" of the folder table that is no
+// row's "self", not the root, a cluster of the volume), the directories of the root and of every
+// folder of the table are looked through for a directory entry, live or deleted, naming it; the
+// first one found (a live one before a deleted one) gives a row for that parent under the folder
+// holding the entry, named by it and deleted when it is, numbered kRebuiltFolderBase + its
+// cluster (nothing reads its cluster: it is shown as an empty folder), and the folders whose
+// parent it is move under it. Reads the directories only when some parent is lost. Returns the
+// rows added.
+int RebuildLostParents(SectorReader& reader, const FatVolumeParams& params, RecordTable& entryTable);
+
 enum class TreeVariant {
     Standard,          // after a Standard Search
     ChosenFileSystem,  // after an Advance Search, once the user chose a file system

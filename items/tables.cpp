@@ -87,4 +87,11 @@ void RecordTables::ClearSearchTables() {
     mftEntryTable.DeleteAllRows();
 }
 
+void RecordTables::ClearAdvanceTables() {
+    for (RecordTable* t : {&directoryTable, &dedupeDirectoryTable, &fileSystemTableFound, &fileSystemTableIdentified,
+                           &mftRefTable, &mftEntryTable, &ntfsFileSystemTableFound, &ntfsDirectoryTable}) {
+        t->DeleteAllRows();
+    }
+}
+
 }  // namespace quorlan

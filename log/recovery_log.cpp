@@ -284,6 +284,7 @@ void RestoreRecoveryLog(const RecoveryLog& log, RecoveryState& state, SectorRead
     RecordTable& files = state.tables.ntfsEntryTable;
     folders.DeleteAllRows();
     files.DeleteAllRows();
+    state.NtfsFilesChanged();
     state.model.Clear();
     state.mftRuns.clear();
 

@@ -13,6 +13,17 @@ namespace {
 constexpr std::size_t kMaxAttributeListBytes = 1 << 20;
 constexpr std::size_t kMaxListedRecords = 68;
 
+// The size of the data stream named stream, from the part of it that starts at cluster 0 (the
+// only part that keeps the sizes), when the record holds that part.
+std::optional<std::uint64_t> firstPartSize(ByteView record, const std::string& stream) {
+    const auto pos = FindDataAttribute(record, stream);
+    if (!pos) return std::nullopt;
+    if (record.u8(*pos + kAttrNonResident) == 1 && record.u64le(*pos + kAttrLowestVcn).value_or(1) != 0) {
+        return std::nullopt;
+    }
+    return FindDataSize(record, stream);
+}
+
 }  // namespace
 
 std::vector<AttributeListEntry> AttributeListEntries(SectorReader& reader, ByteView record, const NtfsVolumeParams& p) {
@@ -94,27 +105,6 @@ void setCommonCells(RecordTable& t, const EntryColumns& c, int r, std::uint64_t 
     if (deleted) t.SetCell(r, c.deleted, "1");
 }
 
-// The names of a file's named data streams: in its record, then those its attribute list names.
-std::vector<std::string> namedStreams(ByteView record, const std::vector<AttributeListEntry>& listed) {
-    std::vector<std::string> names = NamedDataStreams(record);
-    for (const AttributeListEntry& e : listed) {
-        if (e.type != kAttrData || e.name.empty()) continue;
-        if (std::find(names.begin(), names.end(), e.name) == names.end()) names.push_back(e.name);
-    }
-    return names;
-}
-
-// The size of the data stream named stream, from the part of it that starts at cluster 0 (the
-// only part that keeps the sizes), when the record holds that part.
-std::optional<std::uint64_t> firstPartSize(ByteView record, const std::string& stream) {
-    const auto pos = FindDataAttribute(record, stream);
-    if (!pos) return std::nullopt;
-    if (record.u8(*pos + kAttrNonResident) == 1 && record.u64le(*pos + kAttrLowestVcn).value_or(1) != 0) {
-        return std::nullopt;
-    }
-    return FindDataSize(record, stream);
-}
-
 }  // namespace
 
 std::optional<std::vector<std::byte>> ReadFileRecord(SectorReader& reader, std::uint64_t sector,
@@ -154,6 +144,53 @@ std::optional<std::uint64_t> MftRecordToSector(const RunList& mftRuns, std::uint
         before += run.length;
     }
     return std::nullopt;
+}
+
+FileRecordGroup::FileRecordGroup(SectorReader& reader, ByteView record, std::uint64_t self,
+                                 const NtfsVolumeParams& params, const RunList& mftRuns)
+    : m_reader(reader), m_record(record), m_mftRuns(mftRuns), m_recordSectors(params.recordSectors),
+      m_listed(AttributeListEntries(reader, record, params)), m_numbers{self} {
+    for (const AttributeListEntry& e : m_listed) {
+        if (m_numbers.size() >= kMaxListedRecords) break;
+        if (std::find(m_numbers.begin(), m_numbers.end(), e.record) == m_numbers.end()) m_numbers.push_back(e.record);
+    }
+    m_extensions.resize(m_numbers.size());
+}
+
+std::optional<ByteView> FileRecordGroup::at(std::size_t k) {
+    if (k == 0) return m_record;
+    if (k >= m_numbers.size()) return std::nullopt;
+    if (!m_extensions[k]) {
+        const auto sector = MftRecordToSector(m_mftRuns, m_numbers[k], m_recordSectors);
+        if (!sector) return std::nullopt;
+        m_extensions[k] = ReadFileRecord(m_reader, *sector, m_recordSectors);
+        if (!m_extensions[k]) m_extensions[k] = std::vector<std::byte>{};
+    }
+    if (m_extensions[k]->empty()) return std::nullopt;
+    return ByteView(*m_extensions[k]);
+}
+
+std::vector<std::pair<std::string, std::uint64_t>> FileRecordGroup::namedStreams() {
+    // The names: in the record, then those its attribute list names.
+    std::vector<std::string> names = NamedDataStreams(m_record);
+    for (const AttributeListEntry& e : m_listed) {
+        if (e.type != kAttrData || e.name.empty()) continue;
+        if (std::find(names.begin(), names.end(), e.name) == names.end()) names.push_back(e.name);
+    }
+    std::vector<std::pair<std::string, std::uint64_t>> out;
+    for (std::string& stream : names) {
+        std::uint64_t size = 0;
+        for (std::size_t k = 0; k < m_numbers.size(); ++k) {
+            const auto view = at(k);
+            if (!view) continue;
+            if (const auto s = firstPartSize(*view, stream)) {
+                size = *s;
+                break;
+            }
+        }
+        out.emplace_back(std::move(stream), size);
+    }
+    return out;
 }
 
 MftWalkCounts WalkMft(SectorReader& reader, const NtfsVolumeParams& p, const RunList& mftRuns,
@@ -200,28 +237,10 @@ MftWalkCounts WalkMft(SectorReader& reader, const NtfsVolumeParams& p, const Run
                 // file of its own.
                 if ((record.u64le(kRecordBaseReference).value_or(0) & 0xFFFFFFFFFFFFull) != 0) continue;
                 const auto r = static_cast<std::uint32_t>(slot);
-                // The record itself, then the records its attribute list names (resident or not).
-                std::vector<std::uint32_t> list{r};
-                const std::vector<AttributeListEntry> listed = AttributeListEntries(reader, record, p);
-                for (const AttributeListEntry& e : listed) {
-                    if (list.size() >= kMaxListedRecords) break;
-                    if (std::find(list.begin(), list.end(), e.record) == list.end()) list.push_back(e.record);
-                }
-                std::vector<std::optional<std::vector<std::byte>>> extensions(list.size());
-                auto recordAt = [&](std::size_t k) -> std::optional<ByteView> {
-                    if (k == 0) return record;
-                    if (!extensions[k]) {
-                        const auto at = MftRecordToSector(mftRuns, list[k], recordSectors);
-                        if (!at) return std::nullopt;
-                        extensions[k] = ReadFileRecord(reader, *at, recordSectors);
-                        if (!extensions[k]) extensions[k] = std::vector<std::byte>{};
-                    }
-                    if (extensions[k]->empty()) return std::nullopt;
-                    return ByteView(*extensions[k]);
-                };
+                FileRecordGroup group(reader, record, r, p, mftRuns);
                 std::optional<FileNameInfo> name;
-                for (std::size_t k = 0; k < list.size() && !name; ++k) {
-                    if (const auto view = recordAt(k)) name = FindAnyFileName(*view);
+                for (std::size_t k = 0; k < group.size() && !name; ++k) {
+                    if (const auto view = group.at(k)) name = FindAnyFileName(*view);
                 }
                 if (!name) continue;
                 const std::uint8_t flags = record.u8(kRecordFlags).value_or(1);
@@ -234,8 +253,8 @@ MftWalkCounts WalkMft(SectorReader& reader, const NtfsVolumeParams& p, const Run
                     ++counts.folders;
                 } else {
                     std::uint64_t size = 0;
-                    for (std::size_t k = 0; k < list.size(); ++k) {
-                        const auto view = recordAt(k);
+                    for (std::size_t k = 0; k < group.size(); ++k) {
+                        const auto view = group.at(k);
                         if (!view) continue;
                         if (const auto s = FindDataSize(*view)) {
                             size = *s;
@@ -250,16 +269,7 @@ MftWalkCounts WalkMft(SectorReader& reader, const NtfsVolumeParams& p, const Run
                     // Its named data streams, each a row behind it. The metadata files' streams
                     // ($BadClus:$Bad spans the volume) hold no one's data.
                     if (r < kNtfsFirstUserRecord) continue;
-                    for (const std::string& stream : namedStreams(record, listed)) {
-                        std::uint64_t streamSize = 0;
-                        for (std::size_t k = 0; k < list.size(); ++k) {
-                            const auto view = recordAt(k);
-                            if (!view) continue;
-                            if (const auto s = firstPartSize(*view, stream)) {
-                                streamSize = *s;
-                                break;
-                            }
-                        }
+                    for (const auto& [stream, streamSize] : group.namedStreams()) {
                         const int streamRow = fileTable.AppendRow(NtfsStreamRowName(name->name, stream));
                         setCommonCells(fileTable, fileColumns, streamRow, recordSector, r, *name, flags == 0);
                         fileTable.SetNumber(streamRow, fileColumns.size, streamSize);
@@ -279,12 +289,16 @@ MftWalkCounts WalkMft(SectorReader& reader, const NtfsVolumeParams& p, const Run
     return counts;
 }
 
-bool AddMftEntryRow(SectorReader& reader, std::uint64_t sector, RecordTable& table) {
-    // The scan knows file records of 1024 bytes.
-    const auto bytes = ReadFileRecord(reader, sector, 2);
-    if (!bytes) return false;
-    const ByteView record(*bytes);
+std::size_t ScannedRecordBytes(ByteView firstSector) {
+    if (!firstSector.matches(kRecordMagic, "FILE")) return 0;
+    const std::uint32_t size = firstSector.u32le(kRecordAllocatedSize).value_or(0);
+    return size == 1024 || size == 2048 || size == 4096 ? size : 0;
+}
+
+bool AddMftEntryRow(ByteView record, std::uint64_t sector, RecordTable& table) {
+    if ((record.u64le(kRecordBaseReference).value_or(0) & kRecordNumberMask) != 0) return false;
     const FileNameInfo name = FindAnyFileName(record).value_or(FileNameInfo{});
+    const std::optional<std::uint64_t> number = RecordNumber(record);
     const int r = table.AppendRow(name.name);
     table.SetNumber(r, "Sector", sector);
     table.SetNumber(r, "parentMFT", name.parent);
@@ -294,37 +308,75 @@ bool AddMftEntryRow(SectorReader& reader, std::uint64_t sector, RecordTable& tab
     const std::uint8_t flags = record.u8(kRecordFlags).value_or(1);
     if (flags == 3 || flags == 2) {
         table.SetCell(r, "type", "FOLDER");
-        table.SetNumber(r, "selfMFT", record.u32le(kRecordSelfNumber).value_or(0));
+        table.SetNumber(r, "selfMFT", number.value_or(0));
         table.SetNumber(r, "First Run", FirstIndexCluster(record));
         if (flags == 2) table.SetCell(r, "Deleted", "1");
     } else {
         table.SetCell(r, "type", "File");
-        table.SetCell(r, "selfMFT", SystemFileNumber(name.name));
+        if (number) {
+            table.SetNumber(r, "selfMFT", *number);
+        } else {
+            table.SetCell(r, "selfMFT", SystemFileNumber(name.name));
+        }
         table.SetCell(r, "First Run", "0");
         if (flags == 0) table.SetCell(r, "Deleted", "1");
     }
     return true;
 }
 
-bool AddMftRefRow(SectorReader& reader, std::uint64_t sector, ByteView firstSector, RecordTable& table) {
+std::size_t IndexBufferBytes(ByteView firstSector) {
     const auto allocated = firstSector.u32le(kIndxAllocatedSize);
-    if (!allocated) return false;
+    if (!firstSector.matches(kIndxMagic, "INDX") || !allocated) return 0;
     const std::uint64_t size = std::uint64_t{*allocated} + kIndxNodeHeader;
-    if (size > kIndxMaxBytes || size < kSectorSize) return false;
-    std::vector<std::byte> buffer(size / kSectorSize * kSectorSize);
-    (void)reader.ReadSectors(sector, static_cast<std::uint32_t>(size / kSectorSize), buffer);
-    ApplyFixup(buffer);
-    const ByteView index(buffer);
-    const std::uint32_t vcn = index.u32le(kIndxVcn).value_or(0);
-    const std::uint64_t firstEntry = std::uint64_t{index.u32le(kIndxEntriesOffset).value_or(0)} + kIndxNodeHeader;
-    // The folder the buffer belongs to: the parent named by its first entry's key.
-    const auto owner = index.u32le(firstEntry + kIndexEntryKey + kFileNameParent);
-    if (!owner || *owner <= 4 || *owner == 0xFFFFFFFFu) return false;
+    if (size > kIndxMaxBytes || size < kSectorSize || size % kSectorSize != 0) return 0;
+    return static_cast<std::size_t>(size);
+}
+
+bool ForEachIndexEntry(ByteView buffer, const std::function<void(std::uint64_t, ByteView)>& visit) {
+    const auto first = buffer.u32le(kIndxEntriesOffset);
+    const auto inUse = buffer.u32le(kIndxEntriesSize);
+    if (!first || !inUse) return false;
+    const std::uint64_t end = std::uint64_t{kIndxNodeHeader} + *inUse;
+    if (end > buffer.size()) return false;
+    constexpr std::uint64_t kEntryHeader = kIndexEntryKey;
+    // Every entry is at least its header long, so the walk ends within size / 16 steps.
+    for (std::uint64_t at = std::uint64_t{kIndxNodeHeader} + *first; at + kEntryHeader <= end;) {
+        // The entry's header lies inside the entries in use: the reads below are in bounds.
+        const std::uint16_t length = buffer.u16le_unchecked(at + kIndexEntryLength);
+        const std::uint16_t keyLength = buffer.u16le_unchecked(at + kIndexEntryKeyLength);
+        const std::uint16_t flags = buffer.u16le_unchecked(at + kIndexEntryFlags);
+        if (length < kEntryHeader || at + length > end || kEntryHeader + keyLength > length) return false;
+        if ((flags & 0x02) != 0) {
+            visit(0, buffer.sub(at + kIndexEntryKey, keyLength));
+            return true;
+        }
+        visit(buffer.u64le(at + kIndexEntryReference).value_or(0) & kRecordNumberMask,
+              buffer.sub(at + kIndexEntryKey, keyLength));
+        at += length;
+    }
+    return false;
+}
+
+bool IsFileNameKey(ByteView key) {
+    const auto length = key.u8(kFileNameLength);
+    return length && key.contains(kFileNameChars, std::uint64_t{*length} * 2);
+}
+
+IndexBufferRow AddMftRefRow(ByteView buffer, std::uint64_t sector, RecordTable& table) {
+    std::optional<std::uint64_t> owner;
+    bool firstEntry = true;
+    const bool fits = ForEachIndexEntry(buffer, [&](std::uint64_t, ByteView key) {
+        // The folder the buffer belongs to: the parent named by its first entry's key.
+        if (firstEntry && IsFileNameKey(key)) owner = key.u64le(kFileNameParent).value_or(0) & kRecordNumberMask;
+        firstEntry = false;
+    });
+    if (!fits) return IndexBufferRow::Damaged;
+    if (!owner || *owner <= 4 || *owner == 0xFFFFFFFFu) return IndexBufferRow::NoFolder;
     const int r = table.AppendRow(std::to_string(sector));
     table.SetNumber(r, "mftReference", *owner);
-    table.SetNumber(r, "vcn", vcn);
+    table.SetNumber(r, "vcn", buffer.u64le(kIndxVcn).value_or(0));
     table.SetCell(r, "fsNumber", "4294967295");
-    return true;
+    return IndexBufferRow::Added;
 }
 
 }  // namespace quorlan

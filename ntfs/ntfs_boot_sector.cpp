@@ -19,8 +19,14 @@ Sector readOne(SectorReader& reader, std::uint64_t sector) {
 
 bool validClusterSize(std::uint64_t spc) { return spc >= 1 && spc <= 128 && std::has_single_bit(spc); }
 
-// A size field: a positive byte counts clusters; a negative one (0xF6 = -10) is 2^10 bytes.
-std::uint64_t sizeInSectors(ByteView boot, std::size_t offset, std::uint64_t spc) {
+bool startsWithFile(SectorReader& reader, std::uint64_t sector) {
+    const Sector s = readOne(reader, sector);
+    return ByteView(s).matches(kRecordMagic, "FILE");
+}
+
+}  // namespace
+
+std::uint64_t NtfsSizeFieldSectors(ByteView boot, std::size_t offset, std::uint64_t spc) {
     const auto v = static_cast<std::int8_t>(boot.u8(offset).value_or(0));
     if (v < 0) {
         const int shift = -v;
@@ -29,13 +35,6 @@ std::uint64_t sizeInSectors(ByteView boot, std::size_t offset, std::uint64_t spc
     }
     return static_cast<std::uint64_t>(v) * spc;
 }
-
-bool startsWithFile(SectorReader& reader, std::uint64_t sector) {
-    const Sector s = readOne(reader, sector);
-    return ByteView(s).matches(kRecordMagic, "FILE");
-}
-
-}  // namespace
 
 FatVolumeParams NtfsWorkingParams(const NtfsVolumeParams& ntfs) {
     FatVolumeParams p;
@@ -83,12 +82,12 @@ std::optional<NtfsVolumeParams> ValidateNtfsBootSector(SectorReader& reader, std
         if (!validClusterSize(p.sectorsPerCluster)) return std::nullopt;
     }
     auto validRecord = [](std::uint64_t s) { return s == 2 || s == 4 || s == 6 || s == 8; };
-    p.recordSectors = sizeInSectors(copy(), kNtfsRecordSize, p.sectorsPerCluster);
+    p.recordSectors = NtfsSizeFieldSectors(copy(), kNtfsRecordSize, p.sectorsPerCluster);
     if (!validRecord(p.recordSectors)) {
         usingBackup = !usingBackup;
         const auto spc = copy().u8(kNtfsSectorsPerCluster).value_or(0);
         if (validClusterSize(spc)) p.sectorsPerCluster = spc;
-        p.recordSectors = sizeInSectors(copy(), kNtfsRecordSize, p.sectorsPerCluster);
+        p.recordSectors = NtfsSizeFieldSectors(copy(), kNtfsRecordSize, p.sectorsPerCluster);
         if (!validRecord(p.recordSectors)) return std::nullopt;
     }
     auto locate = [&](std::size_t field) -> std::uint64_t {
@@ -105,7 +104,7 @@ std::optional<NtfsVolumeParams> ValidateNtfsBootSector(SectorReader& reader, std
     p.mftSector = locate(kNtfsMftCluster);
     p.mirrorSector = locate(kNtfsMirrorCluster);
     if (p.mftSector == 0 && p.mirrorSector == 0) return std::nullopt;
-    p.indexBufferSectors = sizeInSectors(copy(), kNtfsIndexSize, p.sectorsPerCluster);
+    p.indexBufferSectors = NtfsSizeFieldSectors(copy(), kNtfsIndexSize, p.sectorsPerCluster);
     return p;
 }
 

@@ -28,6 +28,11 @@ inline constexpr std::size_t kNtfsBootSignature = 510;       // 0x55 0xAA
 // 512 bytes per sector and a power-of-two cluster size.
 [[nodiscard]] bool IsNtfsBootSector(ByteView sector);
 
+// A size field of the boot sector (kNtfsRecordSize, kNtfsIndexSize) in sectors: a positive byte
+// counts clusters of spc sectors; a negative one n gives 2^-n bytes (0xF6: 1024). 0 when the
+// field makes no sense (below 512 bytes or above 1 MiB).
+[[nodiscard]] std::uint64_t NtfsSizeFieldSectors(ByteView boot, std::size_t offset, std::uint64_t spc);
+
 struct NtfsVolumeParams {
     std::uint64_t volumeStart = 0;
     std::uint64_t sectorsPerCluster = 0;

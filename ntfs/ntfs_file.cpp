@@ -67,9 +67,8 @@ FileLayout NtfsFileLayout(SectorReader& reader, const NtfsVolumeParams& volume, 
 FileLayout NtfsRecordLayout(SectorReader& reader, const NtfsVolumeParams& volume, const RunList& mftRuns,
                             ByteView record, std::uint32_t self, bool deleted, std::string_view stream) {
     const std::uint64_t recordSectors = volume.recordSectors > 0 ? volume.recordSectors : 2;
-    // Records whose update sequence array begins at 0x30 or later (NTFS 3.1) hold their own
-    // number.
-    if (record.u16le(kUpdateSequenceOffset).value_or(0) >= 0x30) {
+    // Records of NTFS 3.1 hold their own number.
+    if (record.u16le(kUpdateSequenceOffset).value_or(0) >= kNumberedRecordArrayOffset) {
         const std::uint32_t number = record.u32le(kRecordSelfNumber).value_or(0);
         if (number != self) return failed("the file's record now holds record " + std::to_string(number));
     }

@@ -11,6 +11,7 @@ namespace quorlan {
 namespace {
 
 constexpr std::size_t kMinAttributeLength = 0x18;
+constexpr std::size_t kSectorBytes = 512;
 
 // Calls visit(offset, type, length) for each attribute, in order, while it returns true. Ends at
 // the end marker and at any header that does not lie wholly inside the record.
@@ -77,10 +78,39 @@ void ApplyFixup(std::span<std::byte> buffer) {
     }
 }
 
+bool ApplyCheckedFixup(std::span<std::byte> buffer) {
+    const ByteView view(buffer);
+    const std::size_t sectors = buffer.size() / kSectorBytes;
+    const auto usaOffset = view.u16le(kUpdateSequenceOffset);
+    const auto usaCount = view.u16le(kUpdateSequenceCount);
+    if (sectors == 0 || !usaOffset || !usaCount || *usaCount != sectors + 1) return false;
+    if (!view.contains(*usaOffset, std::uint64_t{*usaCount} * 2)) return false;
+    // The array lies inside the buffer and each tail is inside it: every read below is in bounds.
+    const std::uint16_t number = view.u16le_unchecked(*usaOffset);
+    for (std::size_t i = 0; i < sectors; ++i) {
+        if (view.u16le_unchecked(kSectorBytes * i + kSectorBytes - 2) != number) return false;
+    }
+    for (std::size_t i = 0; i < sectors; ++i) {
+        const std::size_t tail = kSectorBytes * i + kSectorBytes - 2;
+        const std::size_t saved = *usaOffset + 2 + 2 * i;
+        buffer[tail] = buffer[saved];
+        buffer[tail + 1] = buffer[saved + 1];
+    }
+    return true;
+}
+
 bool RepairFileRecord(std::span<std::byte> record) {
     if (!ByteView(record).matches(kRecordMagic, "FILE")) return false;
     ApplyFixup(record);
     return true;
+}
+
+std::optional<std::uint64_t> RecordNumber(ByteView record) {
+    if (record.u16le(kUpdateSequenceOffset).value_or(0) < kNumberedRecordArrayOffset) return std::nullopt;
+    const auto low = record.u32le(kRecordSelfNumber);
+    const auto high = record.u16le(kRecordNumberHigh);
+    if (!low || !high) return std::nullopt;
+    return (std::uint64_t{*high} << 32) | *low;
 }
 
 std::optional<std::size_t> FindAttribute(ByteView record, std::uint32_t type, bool unnamedOnly) {
@@ -110,23 +140,27 @@ std::optional<ByteView> ResidentValue(ByteView record, std::size_t attributeOffs
     return residentValueIn(record, attributeOffset, *length);
 }
 
+std::optional<FileNameInfo> ParseFileNameValue(ByteView value) {
+    const auto nameLength = value.u8(kFileNameLength);
+    if (!nameLength || !value.contains(kFileNameChars, std::uint64_t{*nameLength} * 2)) return std::nullopt;
+    // The name's characters lie past the parent and the time: both are inside the value.
+    std::vector<std::uint16_t> units(*nameLength);
+    for (std::size_t i = 0; i < units.size(); ++i) units[i] = value.u16le_unchecked(kFileNameChars + 2 * i);
+    FileNameInfo info;
+    info.name = utf16ToUtf8(units);
+    info.parent = value.u64le(kFileNameParent).value_or(0) & kRecordNumberMask;
+    info.creationTime = static_cast<std::int64_t>(value.u64le(kFileNameCreationTime).value_or(0));
+    return info;
+}
+
 std::optional<FileNameInfo> FindFileName(ByteView record, NameSpace ns) {
     std::optional<FileNameInfo> found;
     forEachAttribute(record, [&](std::size_t pos, std::uint32_t type, std::size_t len) {
         if (type != kAttrFileName || record.u8(pos + kAttrNameLength) != 0) return true;
         const ByteView value = residentValue(record, pos, len);
-        const auto nameLength = value.u8(kFileNameLength);
-        if (!nameLength || value.u8(kFileNameSpace) != static_cast<std::uint8_t>(ns)) return true;
-        if (!value.contains(kFileNameChars, std::uint64_t{*nameLength} * 2)) return true;
-        // The name's characters lie past the parent and the time: both are inside the value.
-        std::vector<std::uint16_t> units(*nameLength);
-        for (std::size_t i = 0; i < units.size(); ++i) units[i] = value.u16le_unchecked(kFileNameChars + 2 * i);
-        FileNameInfo info;
-        info.name = utf16ToUtf8(units);
-        info.parent = value.u32le_unchecked(kFileNameParent);
-        info.creationTime = static_cast<std::int64_t>(value.u64le(kFileNameCreationTime).value_or(0));
-        found = std::move(info);
-        return false;
+        if (value.u8(kFileNameSpace) != static_cast<std::uint8_t>(ns)) return true;
+        found = ParseFileNameValue(value);
+        return !found;
     });
     return found;
 }

@@ -29,6 +29,8 @@ inline constexpr std::size_t kAttrFlags = 0x0C;            // u16: 0x0001 compre
 inline constexpr std::size_t kAttrValueLength = 0x10;      // u32, resident
 inline constexpr std::size_t kAttrValueOffset = 0x14;      // u16, resident
 inline constexpr std::size_t kAttrLowestVcn = 0x10;        // u64, non-resident
+inline constexpr std::size_t kAttrHighestVcn = 0x18;       // u64, non-resident: the last cluster of this part
+inline constexpr std::size_t kAttrAllocatedSize = 0x28;    // u64, non-resident, in the part starting at VCN 0
 inline constexpr std::size_t kAttrRunsOffset = 0x20;       // u16, non-resident
 inline constexpr std::size_t kAttrRealSize = 0x30;         // u64, non-resident, in the part starting at VCN 0
 inline constexpr std::size_t kAttrInitializedSize = 0x38;  // u64, likewise
@@ -41,8 +43,13 @@ inline constexpr std::size_t kUpdateSequenceCount = 0x06;   // u16: its entries,
 inline constexpr std::size_t kRecordMagic = 0x00;           // "FILE"
 inline constexpr std::size_t kRecordFirstAttribute = 0x14;  // u16
 inline constexpr std::size_t kRecordFlags = 0x16;           // u16: 0 deleted file, 1 file, 2 deleted folder, 3 folder
+inline constexpr std::size_t kRecordAllocatedSize = 0x1C;   // u32: the record's size in bytes
 inline constexpr std::size_t kRecordBaseReference = 0x20;   // u64: 0 in a base record
-inline constexpr std::size_t kRecordSelfNumber = 0x2C;      // u32
+inline constexpr std::size_t kRecordNumberHigh = 0x2A;      // u16: bits 32 to 47 of the record's number
+inline constexpr std::size_t kRecordSelfNumber = 0x2C;      // u32: the record's number, low 32 bits
+// Records whose update sequence array begins here or later (NTFS 3.1) hold their own number at
+// 0x2A and 0x2C; in older records those bytes belong to the array.
+inline constexpr std::uint16_t kNumberedRecordArrayOffset = 0x30;
 
 // $FILE_NAME value fields (the value of a resident attribute of type 0x30, and the key of an
 // index entry).
@@ -51,6 +58,10 @@ inline constexpr std::size_t kFileNameCreationTime = 0x08;  // i64: 100-ns units
 inline constexpr std::size_t kFileNameLength = 0x40;        // u8: characters
 inline constexpr std::size_t kFileNameSpace = 0x41;         // u8: NameSpace
 inline constexpr std::size_t kFileNameChars = 0x42;         // UTF-16 characters
+inline constexpr std::size_t kFileNameAttributes = 0x38;    // u32: file attributes, 0x10000000 a folder
+inline constexpr std::uint32_t kFileNameIsFolder = 0x10000000;
+// A file reference: the record number in the low 48 bits, a sequence number above them.
+inline constexpr std::uint64_t kRecordNumberMask = 0xFFFFFFFFFFFFull;
 
 // $ATTRIBUTE_LIST entry fields.
 inline constexpr std::size_t kListEntryType = 0x00;           // u32
@@ -72,16 +83,30 @@ inline constexpr NameSpace kNameSpaceOrder[] = {NameSpace::Win32, NameSpace::Win
 // the buffer as read.
 void ApplyFixup(std::span<std::byte> buffer);
 
+// The update sequence checked before it is applied, as a structure found by a scan of sectors
+// must be: the array lies inside the buffer and holds one saved tail for every 512-byte sector of
+// it (buffer.size() / 512, besides the sequence number), and every sector ends with the sequence
+// number. Then every sector's tail is restored and the result is true; otherwise (a torn or
+// damaged record or buffer, or one of another size) the buffer is left as it was.
+[[nodiscard]] bool ApplyCheckedFixup(std::span<std::byte> buffer);
+
 // Makes a FILE record read from the disk usable: false when it does not begin with "FILE";
 // otherwise its sector tails are repaired (ApplyFixup). Every reader of FILE records goes
 // through it.
 [[nodiscard]] bool RepairFileRecord(std::span<std::byte> record);
 
+// The record's own number (48 bits), when the record carries one.
+[[nodiscard]] std::optional<std::uint64_t> RecordNumber(ByteView record);
+
 struct FileNameInfo {
-    std::string name;            // UTF-8
-    std::uint32_t parent = 0;    // the parent folder's record number
+    std::string name;               // UTF-8
+    std::uint64_t parent = 0;       // the parent folder's record number (the low 48 bits of its reference)
     std::int64_t creationTime = 0;  // 100-ns units since 1601-01-01
 };
+
+// A $FILE_NAME value (an attribute's value, or the key of a folder's index entry): its name in
+// full, its parent and its creation time; empty when the name does not lie wholly inside it.
+[[nodiscard]] std::optional<FileNameInfo> ParseFileNameValue(ByteView value);
 
 // The first unnamed $FILE_NAME attribute of the namespace, or empty. Every offset is checked
 // against the record; a damaged attribute ends the walk.

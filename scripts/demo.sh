@@ -28,3 +28,9 @@ echo "== Everything on both partitions saved into build/release/demo-recovered/"
 rm -rf build/release/demo-recovered
 "$cli" save "$image" --partition 1 --to build/release/demo-recovered/partition-1 --all
 "$cli" save "$image" --partition 2 --to build/release/demo-recovered/partition-2 --all
+echo
+echo "== Advance Search of a copy of the stick whose partition table and FAT32 boot sectors were wiped"
+noboot=build/release/demo-noboot.img
+[ "$noboot" -nt demo/demo-noboot.img.gz ] || gzip -dc demo/demo-noboot.img.gz >"$noboot"
+"$cli" scan "$noboot"
+"$cli" search "$noboot" --advance --fs 1 --files

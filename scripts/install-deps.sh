@@ -9,6 +9,7 @@ packages=(
     clang libclang-rt-14-dev                        # fuzzers (libFuzzer) and sanitizer runtimes
     dosfstools mtools ntfs-3g fdisk sleuthkit gzip  # fixture tools and the independent oracle
     jq                                              # checks the command line's JSON in tests
+    time                                            # GNU time: the peak memory the benchmarks measure
     qt6-base-dev libgl-dev fonts-dejavu-core        # the desktop window and its offscreen tests
 )
 

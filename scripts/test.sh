@@ -19,10 +19,14 @@ for fuzzer in build/fuzz/tests/fuzz/fuzz_*; do
         scratch=$(mktemp -d)
         corpus=("$scratch" "${fuzzer}_seeds")
     fi
-    # The log fuzzer rebuilds a whole tree per input (a few hundred a second), and the
-    # lost-partition fuzzer probes a disk of up to 2048 reads per input: each gets a minute.
-    limit=(-runs=200000)
-    case $(basename "$fuzzer") in fuzz_recovery_log | fuzz_lost_partitions) limit=(-max_total_time=60) ;; esac
+    # The log fuzzer rebuilds a whole tree per input (a few hundred a second), the Advance Search
+    # fuzzers scan a disk and build every file system on it, and the lost-partition fuzzer probes
+    # a disk of up to 2048 reads per input: each gets a minute, as does any fuzzer whose runs take
+    # longer.
+    limit=(-runs=200000 -max_total_time=60)
+    case $(basename "$fuzzer") in
+        fuzz_recovery_log | fuzz_advance_scan | fuzz_ntfs_advance | fuzz_lost_partitions) limit=(-max_total_time=60) ;;
+    esac
     "$fuzzer" "${limit[@]}" -max_len=4096 -seed=1 "${corpus[@]}" 2>&1 | tail -n 1
     [ ${#corpus[@]} -eq 0 ] || rm -rf "${corpus[0]}"
 done

@@ -22,7 +22,7 @@ std::vector<ListedRow> ListFolderRows(RecoveryState& state, SectorReader& reader
     if (const FolderNode* node = model.FindFolderNode(item)) {
         F = node->self;
         parentDeleted = node->deleted;
-        if (listing == FolderListing::Select && F != kOrphanNumber && params.isFat()) {
+        if (listing == FolderListing::Select && FolderHasDirectory(F) && params.isFat()) {
             directory.NameSubFoldersOf(model, *node);
         }
     }
@@ -87,7 +87,7 @@ std::vector<ListedRow> ListFolderRows(RecoveryState& state, SectorReader& reader
             row.deleted = table.GetCell(r, deleted) == "1" || parentDeleted;
             rows.push_back(std::move(row));
         }
-    } else if (F != kOrphanNumber && params.isFat()) {
+    } else if (FolderHasDirectory(F) && params.isFat()) {
         for (FatFileEntry& file : directory.ListFatFiles(F)) {
             ListedRow row;
             row.name = std::move(file.name);
@@ -109,7 +109,7 @@ std::vector<ListedRow> ListFolderRows(RecoveryState& state, SectorReader& reader
     if (listing == FolderListing::Expand) {
         if (FolderNode* node = model.FindFolderNode(item); node != nullptr && !node->expanded) {
             node->expanded = true;
-            if (node->self != kOrphanNumber && params.isFat()) directory.NameSubFoldersOf(model, *node);
+            if (FolderHasDirectory(node->self) && params.isFat()) directory.NameSubFoldersOf(model, *node);
         }
     }
     return rows;
@@ -144,7 +144,7 @@ bool ExpandFolder(RecoveryState& state, SectorReader& reader, TreeItem* item) {
     FolderNode* node = state.model.FindFolderNode(item);
     if (node == nullptr || node->expanded) return false;
     node->expanded = true;
-    if (node->self == kOrphanNumber || !state.params.isFat()) return false;
+    if (!FolderHasDirectory(node->self) || !state.params.isFat()) return false;
     FatDirectoryReader directory(reader, state.params);
     directory.NameSubFoldersOf(state.model, *node);
     return true;

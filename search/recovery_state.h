@@ -10,10 +10,12 @@
 #include <utility>
 #include <vector>
 
+#include "fat/fat_advance.h"
 #include "fat/fat_deleted.h"
 #include "items/result_tree.h"
 #include "items/tables.h"
 #include "items/volume.h"
+#include "ntfs/ntfs_advance.h"
 #include "ntfs/ntfs_deleted.h"
 #include "ntfs/ntfs_record.h"
 
@@ -33,6 +35,20 @@ struct SearchSetup {
     FatVolumeParams validation;
 };
 
+// What the scan and analysis of an Advance Search left besides its tables, for building the
+// entries of one file system after another without scanning again.
+struct AdvanceScanState {
+    bool scanned = false;                // a scan ran (and its analysis)
+    std::optional<FileSystemType> type;  // what it looked for; empty: every file system
+    std::uint64_t rangeStart = 0;        // the search range, start <= sector < end
+    std::uint64_t rangeEnd = 0;
+    std::uint64_t scannedTo = 0;         // the first sector the scan did not reach (rangeEnd unless stopped)
+    int fatAnalysisStage = 0;            // how far the FAT analysis came: 1 after phase 1, 2 after phase 2
+    std::vector<FatStartSector> fatStarts;  // sectors that begin a FAT copy, in disk order
+    NtfsScanFindings ntfs;               // what the NTFS detector and analysis learnt besides the tables
+    std::size_t selected = 0;            // the file system whose entries were built (1-based), 0 for none
+};
+
 // What was worked out about the deleted files of the result shown (search/deleted_files.h), kept
 // until the model holds another result.
 struct DeletedFilesWeighing {
@@ -48,10 +64,14 @@ struct RecoveryState {
     FatVolumeParams params;  // the working parameters of the volume shown
     RunList mftRuns;         // the $MFT's runs, after an NTFS Standard Search or a loaded log
     SearchSetup setup;
+    AdvanceScanState advance;
     DeletedFilesWeighing deletedFiles;
 
     // Rows of the NTFS entry table by parent number, for listing folders.
     [[nodiscard]] const std::vector<int>& NtfsFilesOf(std::uint32_t parent);
+    // The NTFS entry table was filled again: the rows by parent are looked up afresh (a table of
+    // another search may hold as many rows).
+    void NtfsFilesChanged() { m_ntfsIndexedRows = -1; }
 
 private:
     std::unordered_map<std::uint32_t, std::vector<int>> m_ntfsFilesByParent;

@@ -9,13 +9,11 @@
 
 namespace quorlan {
 
-namespace {
-
-// Folders whose parent was not found go under "QLN_Miscellaneous"; then the tree is built.
-void relinkAndBuild(RecoveryState& state, SectorReader& reader, SearchObserver& observer) {
+void RelinkAndBuildTree(RecoveryState& state, SectorReader& reader, SearchObserver& observer, TreeVariant variant) {
     RecordTable& table = state.tables.fatEntryTable;
     const bool ntfs = state.params.isNtfs();
     observer.status("Searching Lost Directories. Please Wait...");
+    if (!ntfs) (void)RebuildLostParents(reader, state.params, table);
     table.SortByColumn(table.RequireColumn("self"), true);
     observer.beginPhase("Completed ", 100);
     std::uint64_t shown = 0;
@@ -32,11 +30,9 @@ void relinkAndBuild(RecoveryState& state, SectorReader& reader, SearchObserver& 
         ReparentLostNtfsFiles(table, state.tables.ntfsEntryTable);
         BuildNtfsResultTree(state.model, table, observer, true);
     } else {
-        BuildFatResultTree(state.model, table, reader, state.params, TreeVariant::Standard, observer);
+        BuildFatResultTree(state.model, table, reader, state.params, variant, observer);
     }
 }
-
-}  // namespace
 
 std::optional<FatVolumeParams> ValidateFatPartition(SectorReader& reader, FileSystemType type, std::uint64_t start) {
     return ReadFatBootSector(reader, start, type);
@@ -48,6 +44,7 @@ SearchResult RunSearch(const SearchRequest& request, SectorReader& reader, Recov
     SearchResult result;
     state.tables.fatEntryTable.DeleteAllRows();
     state.tables.ntfsEntryTable.DeleteAllRows();
+    state.NtfsFilesChanged();
     state.model.Clear();
     state.setup = SearchSetup{};
     state.setup.selectedDisk = request.disk;
@@ -77,7 +74,7 @@ SearchResult RunSearch(const SearchRequest& request, SectorReader& reader, Recov
         ScanDirectoryClusters(reader, params, request.rangeEnd, state.tables.fatEntryTable, context);
         state.params = params;
         if (context.stopRequested()) result.outcome = SearchOutcome::Stopped;
-        relinkAndBuild(state, reader, observer);
+        RelinkAndBuildTree(state, reader, observer, TreeVariant::Standard);
     } else if (ntfs) {
         const NtfsVolumeParams volume =
             request.ntfs.value_or(NtfsVolumeParams{request.rangeStart, 0, 0, 0, 0, 0});
@@ -86,7 +83,7 @@ SearchResult RunSearch(const SearchRequest& request, SectorReader& reader, Recov
         state.mftRuns = request.ntfs ? BuildMftRunList(reader, volume) : RunList{};
         (void)WalkMft(reader, volume, state.mftRuns, state.tables.fatEntryTable, state.tables.ntfsEntryTable, context);
         if (context.stopRequested()) result.outcome = SearchOutcome::Stopped;
-        relinkAndBuild(state, reader, observer);
+        RelinkAndBuildTree(state, reader, observer, TreeVariant::Standard);
         result.fileCount = static_cast<std::uint64_t>(state.tables.ntfsEntryTable.RowCount());
         state.model.found = true;
     }

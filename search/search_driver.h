@@ -7,6 +7,7 @@
 
 #include "core/run_context.h"
 #include "core/sector_reader.h"
+#include "fat/fat_search.h"
 #include "items/volume.h"
 #include "ntfs/ntfs_boot_sector.h"
 #include "search/recovery_state.h"
@@ -49,6 +50,12 @@ inline constexpr const char* kMsgStandardNotPossible =
 // Validates the selected partition's boot sector: the FAT parameters, or empty.
 [[nodiscard]] std::optional<FatVolumeParams> ValidateFatPartition(SectorReader& reader, FileSystemType type,
                                                                   std::uint64_t start);
+
+// The end of every search that fills the folder table (state.tables.fatEntryTable) and sets the
+// working parameters: folders whose parent was not found go under "QLN_Miscellaneous" (the FAT
+// or the NTFS form, by the parameters' type), then the tree is built from the table (FAT: the
+// given variant; NTFS: with the files whose folder is gone under "QLN_Miscellaneous" too).
+void RelinkAndBuildTree(RecoveryState& state, SectorReader& reader, SearchObserver& observer, TreeVariant variant);
 
 // A Standard Search. Runs on the caller's thread (a front end calls it from a worker); honours
 // a stop request within one chunk of the scan and then builds the result from the rows found

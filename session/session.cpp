@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "disks/destination_check.h"
 
 namespace quorlan {
@@ -134,6 +136,24 @@ Result<SearchRequest> Session::PrepareStandardSearch(std::size_t partitionIndex)
         request.validated = ValidateFatPartition(*m_reader, p.type, p.start);
     } else {
         request.ntfs = ValidateNtfsBootSector(*m_reader, p.start, p.end);
+    }
+    return request;
+}
+
+Result<AdvanceSearchRequest> Session::PrepareAdvanceSearch(
+    std::optional<FileSystemType> type, std::optional<std::pair<std::uint64_t, std::uint64_t>> range) {
+    if (m_reader == nullptr) return Error{ErrorKind::InvalidArgument, "no disk is selected"};
+    const std::uint64_t disk = m_reader->totalSectors();
+    AdvanceSearchRequest request;
+    request.type = type;
+    request.disk = *m_selected;
+    request.rangeStart = range ? range->first : 0;
+    request.rangeEnd = range ? std::min(range->second, disk) : disk;
+    if (request.rangeStart >= request.rangeEnd) {
+        return Error{ErrorKind::InvalidArgument, "the range " + std::to_string(request.rangeStart) + "-" +
+                                                     std::to_string(range ? range->second : disk) +
+                                                     " holds no sector of this disk (it has " + std::to_string(disk) +
+                                                     " sectors)"};
     }
     return request;
 }

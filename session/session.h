@@ -11,6 +11,7 @@
 #include "disks/lost_partitions.h"
 #include "disks/partition_table.h"
 #include "items/tables.h"
+#include "search/advance_search.h"
 #include "search/search_driver.h"
 
 namespace quorlan {
@@ -60,6 +61,13 @@ public:
     // Next on the partition page in a Standard Search: validates partition index (0-based) and
     // returns what the search needs. The search tables are emptied first.
     [[nodiscard]] Result<SearchRequest> PrepareStandardSearch(std::size_t partitionIndex);
+
+    // Next on the partition page in an Advance Search: the request for a search of the sectors
+    // start <= sector < end of the selected disk (the whole disk when no range is given; an end
+    // beyond the disk is cut to it) for the file systems of type (every one when empty). Fails
+    // when the range holds no sector of the disk.
+    [[nodiscard]] Result<AdvanceSearchRequest> PrepareAdvanceSearch(
+        std::optional<FileSystemType> type, std::optional<std::pair<std::uint64_t, std::uint64_t>> range = {});
 
     // Save and Save All refuse a destination on the disk being recovered.
     [[nodiscard]] Result<void> CheckSaveDestination(const std::filesystem::path& destination) const;

@@ -40,6 +40,13 @@ TEST(Cli, MisuseIsAUsageError) {
                              "search x.img --partition 0", "search x.img --partition two",
                              "search x.img --partition 1 --load-log x", "search x.img --load-log x --save-log y",
                              "search x.img --save-log", "save x.img --partition 1 --load-log x --to d --all",
+                             "search x.img --advance --partition 1", "search x.img --type FAT32",
+                             "search x.img --partition 1 --fs 1", "search x.img --advance --type exfat",
+                             "search x.img --advance --range 9-3", "search x.img --advance --range 3",
+                             "search x.img --advance --range a-b", "search x.img --advance --fs 0",
+                             "save x.img --advance --load-log x --to d --all", "scan", "scan x.img --fs 1",
+                             "scan x.img --partition 1", "scan x.img --advance", "scan x.img --type",
+                             "scan x.img --find-lost", "search x.img --advance --find-lost",
                              "partitions x.img --range 0-100", "partitions x.img --find-lost --range 100-100",
                              "partitions x.img --find-lost --range 5", "partitions x.img --find-lost --range=a-b",
                              "search x.img --load-log x --find-lost", "save x.img --partition 1 --range 1-2 --to d --all"}) {
@@ -242,7 +249,8 @@ TEST(Cli, ARecoveryLogShowsTheSearchAgain) {
     // ntfs-streams.img: a log keeps the streams' rows; fat-undelete.img: the marks come back.
     const std::string images[] = {"fat16-search.img", "fat32-search.img", "ntfs-search.img", "ntfs-streams.img",
                                   "fat-undelete.img"};
-    auto logOf = [&](const std::string& image) { return dir / image / "X.QLG"; };
+    // The log is written under exactly the name given.
+    auto logOf = [&](const std::string& image) { return dir / image / "x.qlg"; };
     for (const std::string& name : images) {
         SCOPED_TRACE(name);
         const std::string image = fixture(name);
@@ -254,7 +262,7 @@ TEST(Cli, ARecoveryLogShowsTheSearchAgain) {
         EXPECT_NE(searched.err.find("recovery log saved to " + logOf(name).string() + "\n"), std::string::npos)
             << searched.err;
         ASSERT_TRUE(std::filesystem::exists(logOf(name)));
-        EXPECT_FALSE(std::filesystem::exists(dir / name / "x.qlg"));
+        EXPECT_FALSE(std::filesystem::exists(dir / name / "X.QLG"));
         EXPECT_NE(searched.out.find(R"("files":[{"path":)"), std::string::npos) << searched.out;
 
         const auto loaded =
@@ -292,7 +300,7 @@ TEST(Cli, SaveFromARecoveryLogWritesWhatTheSearchWould) {
         const auto stored = cli("search " + image + " --partition 1 --save-log " + quoted(dir / "x"));
         ASSERT_EQ(stored.exitCode, 0) << stored.err;
         const auto fromSearch = cli("save " + image + " --partition 1 --all --to " + quoted(dir / "searched"));
-        const auto fromLog = cli("save " + image + " --load-log " + quoted(dir / "X.QLG") + " --all --to " +
+        const auto fromLog = cli("save " + image + " --load-log " + quoted(dir / "x") + " --all --to " +
                                  quoted(dir / "loaded"));
         ASSERT_EQ(fromSearch.exitCode, 0) << fromSearch.err;
         ASSERT_EQ(fromLog.exitCode, 0) << fromLog.err;
@@ -324,6 +332,84 @@ TEST(Cli, SaveTakesPathsAsSearchPrintsThem) {
     const auto unknown = cli("save " + image + " --partition 1 --to " + quoted(dir / "none") + " Projects/nothing.txt");
     EXPECT_EQ(unknown.exitCode, 1);
     EXPECT_NE(unknown.err.find("no folder or file 'Projects/nothing.txt'"), std::string::npos) << unknown.err;
+}
+
+// scan lists the file systems an Advance Search identifies: on a disk whose partition table is
+// gone, a FAT32 and a FAT16 volume, each with where its cluster 0 lies and its cluster size.
+TEST(Cli, ScanListsTheFileSystemsOfADiskWithoutPartitionTable) {
+    const std::string image = fixture("fat-two-volumes.img");
+    const std::string before = sha256(image);
+    const auto json = cli("scan " + shellQuote(image) + " --json");
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    EXPECT_EQ(json.out, R"([{"number":1,"type":"FAT32","start":3348,"sectorsPerCluster":2,"folders":6},)"
+                        R"({"number":2,"type":"FAT16","start":165976,"sectorsPerCluster":8,"folders":6}])"
+                        "\n");
+    EXPECT_NE(json.err.find("Folders Found: 12\n"), std::string::npos) << json.err;
+    EXPECT_NE(json.err.find("Boot Sectors Found: 3\n"), std::string::npos) << json.err;
+
+    const auto text = cli("scan " + shellQuote(image) + " --type fat16 --range 165888-231424");
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_EQ(text.out, "File System 1 - FAT16  start 165976  sectors per cluster 8  folders 6\n");
+    EXPECT_EQ(text.err.find("MFT Found"), std::string::npos) << "a FAT scan looks for no MFT records";
+
+    // Nothing there: an empty list and the sentence that says so.
+    const auto none = cli("scan " + shellQuote(image) + " --json --range 240000-240100");
+    EXPECT_EQ(none.exitCode, 0) << none.err;
+    EXPECT_EQ(none.out, "[]\n");
+    EXPECT_NE(none.err.find("No file system could be identified. Recovery is not possible in Advance Search mode."),
+              std::string::npos)
+        << none.err;
+    const auto searched = cli("search " + shellQuote(image) + " --advance --range 240000-240100");
+    EXPECT_EQ(searched.exitCode, 1);
+    const auto outside = cli("scan " + shellQuote(image) + " --range 400000-400100");
+    EXPECT_EQ(outside.exitCode, 1);
+    EXPECT_NE(outside.err.find("holds no sector of this disk"), std::string::npos) << outside.err;
+    const auto beyond = cli("search " + shellQuote(image) + " --advance --fs 3");
+    EXPECT_EQ(beyond.exitCode, 1);
+    EXPECT_NE(beyond.err.find("there is no file system 3 (the search identified 2)"), std::string::npos) << beyond.err;
+    EXPECT_EQ(sha256(image), before);
+}
+
+// An Advance Search stored in a recovery log: mode 2, the same tree when loaded, the same bytes
+// when saved from it.
+TEST(Cli, AnAdvanceSearchLogShowsAndSavesTheSameAgain) {
+    // The second file system of a disk, FAT and NTFS (the NTFS one without its boot sectors).
+    const struct {
+        const char* image;
+        const char* listed;  // how the search's JSON lists a file
+        const char* file;
+        const char* content;
+    } cases[] = {
+        {"fat-two-volumes.img", R"({"path":"volume.txt","size":17,)", "volume.txt", "the FAT16 volume\n"},
+        {"ntfs-two-volumes-bootless.img", R"({"path":"readme.txt","size":14,)", "readme.txt", "the old stick\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.image);
+        test::TempDir dir;
+        const std::string image = shellQuote(fixture(c.image));
+        const auto searched =
+            cli("search " + image + " --advance --fs 2 --files --json --save-log " + quoted(dir / "two.qlg"));
+        ASSERT_EQ(searched.exitCode, 0) << searched.err;
+        EXPECT_NE(searched.out.find(c.listed), std::string::npos) << searched.out;
+        const std::string log = test::readText(dir / "two.qlg");
+        const std::size_t identity = 13 + 4 + std::string(c.image).size();
+        ASSERT_GT(log.size(), identity);
+        EXPECT_EQ(static_cast<int>(log[identity]), 2) << "the search mode byte";
+        EXPECT_NE(log.find("Advance Search"), std::string::npos);
+
+        const auto loaded = cli("search " + image + " --load-log " + quoted(dir / "two.qlg") + " --files --json");
+        ASSERT_EQ(loaded.exitCode, 0) << loaded.err;
+        EXPECT_EQ(loaded.out, searched.out);
+
+        const auto fromSearch = cli("save " + image + " --advance --fs 2 --all --to " + quoted(dir / "searched"));
+        const auto fromLog = cli("save " + image + " --load-log " + quoted(dir / "two.qlg") + " --all --to " +
+                                 quoted(dir / "loaded"));
+        ASSERT_EQ(fromSearch.exitCode, 0) << fromSearch.err;
+        ASSERT_EQ(fromLog.exitCode, 0) << fromLog.err;
+        EXPECT_EQ(test::readText(dir / "searched" / c.file), c.content);
+        const auto diff = runCommand("diff -r " + quoted(dir / "searched") + " " + quoted(dir / "loaded"));
+        EXPECT_EQ(diff.exitCode, 0) << diff.out << diff.err;
+    }
 }
 
 // 'disks' lists the removable media of a sysfs tree built here (QUORLAN_SYSFS_ROOT), never the

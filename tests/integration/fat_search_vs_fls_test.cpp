@@ -156,54 +156,149 @@ TEST_F(WithFls, FixturesHoldTheCasesTheComparisonNeeds) {
     }
 }
 
+// Every folder and file fls lists (theirs) is listed by the program (ours) at the same path, with
+// the same deleted mark, size and time. With orphan, the folder "Archive Box" of the search
+// fixtures, whose cluster was zeroed, holds one folder with all the files of the orphan folder.
+void expectListsWhatFlsLists(const std::vector<Item>& theirs, const std::vector<Item>& ours, bool orphan) {
+    ASSERT_FALSE(theirs.empty());
+    ASSERT_FALSE(ours.empty());
+    // The program marks everything in a deleted folder deleted; fls marks entries.
+    std::set<std::string> deletedFolders;
+    for (const Item& t : theirs) {
+        if (t.folder && t.deleted) deletedFolders.insert(t.path + "/");
+    }
+    for (const Item& t : theirs) {
+        const Item* o = find(ours, t);
+        if (o == nullptr) {
+            ADD_FAILURE() << "not found: " << t;
+            continue;
+        }
+        const bool underDeleted = std::any_of(deletedFolders.begin(), deletedFolders.end(),
+                                              [&](const std::string& d) { return t.path.rfind(d, 0) == 0; });
+        EXPECT_EQ(o->deleted, t.deleted || underDeleted) << *o << " (fls: " << t << ")";
+        if (!t.folder) {
+            EXPECT_EQ(o->size, t.size) << *o << " (fls: " << t << ")";
+            if (!t.date.empty()) {
+                EXPECT_EQ(o->date + " " + o->time, t.date + " " + t.time) << *o << " (fls: " << t << ")";
+            }
+        }
+    }
+    if (!orphan) return;
+
+    // The orphan folder: its parent "Archive Box" is gone but for its entry in the root, which
+    // brings it back as an empty folder; the one folder in it holds all the orphan's files.
+    std::set<std::string> holders;
+    for (const Item& o : ours) {
+        if (o.folder && o.path.rfind("Archive Box/", 0) == 0) holders.insert(o.path);
+        if (!o.folder && o.path.rfind("Archive Box/", 0) == 0 && o.path.find('/', 12) == std::string::npos) {
+            ADD_FAILURE() << "the zeroed folder lists a file of its own: " << o;
+        }
+    }
+    EXPECT_EQ(holders.size(), 1u) << ::testing::PrintToString(holders);
+    const bool found = std::any_of(holders.begin(), holders.end(), [&](const std::string& folder) {
+        return std::all_of(kOrphanFiles.begin(), kOrphanFiles.end(), [&](const std::string& name) {
+            return find(ours, Item{folder + "/" + name, false, false, 0, {}, {}}) != nullptr;
+        });
+    });
+    EXPECT_TRUE(found) << "no folder under Archive Box/ holds scan-001.JPG, Tax Return 2019.pdf and "
+                          "receipts.txt; folders there: "
+                       << ::testing::PrintToString(holders);
+}
+
 TEST_F(WithFls, SearchFindsEveryFolderAndFileFlsLists) {
     if (!test::haveTool("jq")) GTEST_SKIP() << "jq is not installed";
     for (const auto& f : kFixtures) {
         SCOPED_TRACE(f.image);
-        const auto theirs = flsItems(fixture(f.image), f.start);
-        const auto ours = quorlanItems(fixture(f.image));
-        ASSERT_FALSE(theirs.empty());
-        ASSERT_FALSE(ours.empty());
-        // The program marks everything in a deleted folder deleted; fls marks entries.
-        std::set<std::string> deletedFolders;
-        for (const Item& t : theirs) {
-            if (t.folder && t.deleted) deletedFolders.insert(t.path + "/");
-        }
-        for (const Item& t : theirs) {
-            // The folder whose directory cluster the fixture zeroed: only its parent's entry is
-            // left, naming a cluster that holds no directory, so there is nothing to list or
-            // save in it; what it held is checked under QLN_Miscellaneous below.
-            if (t.folder && t.path == "Archive Box") continue;
-            const Item* o = find(ours, t);
-            if (o == nullptr) {
-                ADD_FAILURE() << "not found: " << t;
-                continue;
-            }
-            const bool underDeleted = std::any_of(deletedFolders.begin(), deletedFolders.end(),
-                                                  [&](const std::string& d) { return t.path.rfind(d, 0) == 0; });
-            EXPECT_EQ(o->deleted, t.deleted || underDeleted) << *o << " (fls: " << t << ")";
-            if (!t.folder) {
-                EXPECT_EQ(o->size, t.size) << *o << " (fls: " << t << ")";
-                if (!t.date.empty()) {
-                    EXPECT_EQ(o->date + " " + o->time, t.date + " " + t.time) << *o << " (fls: " << t << ")";
-                }
-            }
-        }
-
-        // The orphan folder: one folder under QLN_Miscellaneous holds all its files.
-        std::set<std::string> holders;
-        for (const Item& o : ours) {
-            if (o.folder && o.path.rfind("QLN_Miscellaneous/", 0) == 0) holders.insert(o.path);
-        }
-        const bool found = std::any_of(holders.begin(), holders.end(), [&](const std::string& folder) {
-            return std::all_of(kOrphanFiles.begin(), kOrphanFiles.end(), [&](const std::string& name) {
-                return find(ours, Item{folder + "/" + name, false, false, 0, {}, {}}) != nullptr;
-            });
-        });
-        EXPECT_TRUE(found) << "no folder under QLN_Miscellaneous/ holds scan-001.JPG, Tax Return 2019.pdf and "
-                              "receipts.txt; folders there: "
-                           << ::testing::PrintToString(holders);
+        expectListsWhatFlsLists(flsItems(fixture(f.image), f.start), quorlanItems(fixture(f.image)), true);
     }
+}
+
+// The Advance Search of disks whose boot sectors or partition table are gone, file system by file
+// system, against fls on the intact volume (the image itself where its boot sectors are intact;
+// make-images.sh and make-advance-images.sh say what each holds and what was damaged).
+struct AdvanceFixture {
+    const char* image;
+    std::size_t fileSystem;  // the number `scan` gives the volume
+    const char* oracle;      // the image fls reads
+    std::uint64_t start;     // the volume's first sector
+    bool orphan;             // the search fixtures' orphan folder is there
+};
+
+const AdvanceFixture kAdvanceFixtures[] = {
+    {"fat32-noboot.img", 1, "fat32-search.img", 2048, true},
+    {"fat16-noboot.img", 1, "fat16-search.img", 2048, true},
+    {"fat-two-volumes.img", 1, "fat-two-volumes.img", 2048, false},
+    {"fat-two-volumes.img", 2, "fat-two-volumes.img", 165888, false},
+};
+
+TEST_F(WithFls, ScanIdentifiesEachVolumeWithItsClusterZeroAndClusterSize) {
+    if (!test::haveTool("jq")) GTEST_SKIP() << "jq is not installed";
+    for (const char* image : {"fat32-noboot.img", "fat16-noboot.img", "fat-two-volumes.img"}) {
+        SCOPED_TRACE(image);
+        std::string expected;
+        for (const AdvanceFixture& f : kAdvanceFixtures) {
+            if (f.image != std::string(image)) continue;
+            // Cluster 2 begins at the cluster area; cluster 0 would lie two clusters before it.
+            const std::string oracle = fixture(f.oracle);
+            const std::uint64_t spc = test::fsstatNumber(oracle, f.start, "Cluster Size") / 512;
+            const std::uint64_t cluster2 = f.start + test::fsstatNumber(oracle, f.start, "\\*\\* Cluster Area");
+            const auto type = runCommand("fsstat -o " + std::to_string(f.start) + " " + shellQuote(oracle) +
+                                         " | sed -n 's/^File System Type: //p'");
+            expected += std::to_string(f.fileSystem) + "\t" + type.out.substr(0, type.out.find('\n')) + "\t" +
+                        std::to_string(cluster2 - 2 * spc) + "\t" + std::to_string(spc) + "\n";
+        }
+        const auto scan = runCommand(shellQuote(QUORLAN_CLI) + " scan " + shellQuote(fixture(image)) +
+                                     " --json | jq -r '.[] | [.number, .type, .start, .sectorsPerCluster] | @tsv'");
+        EXPECT_EQ(scan.exitCode, 0) << scan.err;
+        EXPECT_EQ(scan.out, expected);
+    }
+}
+
+TEST_F(WithFls, AdvanceSearchFindsEveryFolderAndFileFlsListsOnTheIntactVolume) {
+    if (!test::haveTool("jq")) GTEST_SKIP() << "jq is not installed";
+    for (const AdvanceFixture& f : kAdvanceFixtures) {
+        SCOPED_TRACE(std::string(f.image) + " file system " + std::to_string(f.fileSystem));
+        const auto ours = quorlanItems(fixture(f.image), "--advance --fs " + std::to_string(f.fileSystem));
+        expectListsWhatFlsLists(flsItems(fixture(f.oracle), f.start), ours, f.orphan);
+    }
+}
+
+// On an intact volume the Advance Search finds the volume from its boot sector and must list
+// exactly what the Standard Search lists.
+TEST(FatAdvanceSearch, ListsWhatTheStandardSearchListsOnAnIntactVolume) {
+    if (!test::haveTool("jq")) GTEST_SKIP() << "jq is not installed";
+    // fat-undelete.img: deleted files carry the same trust marks whichever search listed them.
+    for (const char* image : {"superfloppy-fat32.img", "fat-reused-folder.img", "fat-undelete.img"}) {
+        SCOPED_TRACE(image);
+        const auto key = [](const Item& i) {
+            std::ostringstream s;
+            s << i << (i.mayBeIncomplete ? " may be incomplete" : "");
+            return s.str();
+        };
+        std::set<std::string> standard, advance;
+        for (const Item& i : quorlanItems(fixture(image))) standard.insert(key(i));
+        for (const Item& i : quorlanItems(fixture(image), "--advance")) advance.insert(key(i));
+        EXPECT_GT(standard.size(), 3u);
+        EXPECT_EQ(advance, standard);
+    }
+}
+
+// A folder deleted and a new one made in its place: the deleted entry and the live one name the
+// same directory cluster. The folder is shown once, under the live name, and is not deleted.
+TEST_F(WithFls, AFolderMadeInPlaceOfADeletedOneShowsOnceUnderItsLiveName) {
+    if (!test::haveTool("jq")) GTEST_SKIP() << "jq is not installed";
+    const auto theirs = flsItems(fixture("fat-reused-folder.img"), 0);
+    const auto deleted = std::find_if(theirs.begin(), theirs.end(), [](const Item& i) { return i.path == "_ir1"; });
+    ASSERT_NE(deleted, theirs.end()) << "fls lists the deleted folder's entry";
+    EXPECT_TRUE(deleted->deleted && deleted->folder);
+    std::set<std::string> folders;
+    for (const Item& i : quorlanItems(fixture("fat-reused-folder.img"))) {
+        if (i.folder) folders.insert(i.path + (i.deleted ? " (deleted)" : ""));
+        if (!i.folder) {
+            EXPECT_FALSE(i.deleted) << i;
+        }
+    }
+    EXPECT_EQ(folders, (std::set<std::string>{"New Folder Here", "QLN_Miscellaneous"}));
 }
 
 // Without the boot sector and its backup the search has to work out the volume's layout itself.

@@ -1,7 +1,9 @@
 // The folders and files `quorlan-cli search` finds on the NTFS search fixture, checked against The
 // Sleuth Kit's fls, and the search of the same partition without its boot sector checked against
-// the search of the intact one. tests/fixtures/make-images.sh says what ntfs-search.img holds and
-// what was damaged in ntfs-noboot.img.
+// the search of the intact one. The Advance Search of disks whose NTFS boot sectors or partition
+// table are gone, checked against fls and fsstat on the intact volumes.
+// tests/fixtures/make-images.sh says what ntfs-search.img holds and what was damaged in
+// ntfs-noboot.img; tests/fixtures/make-ntfs-advance-images.sh the same of the Advance fixtures.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -199,10 +201,10 @@ TEST_F(NtfsWithFls, FixtureHoldsTheCasesTheComparisonNeeds) {
     EXPECT_NE(xlsx.find("Name: QUARTE~1.XLS"), std::string::npos) << "no 8.3 name: " << xlsx;
 }
 
-TEST_F(NtfsWithFls, SearchFindsEveryFolderAndFileFlsLists) {
-    if (!test::haveTool("jq")) GTEST_SKIP() << "jq is not installed";
-    const auto theirs = flsListing(fixture(kImage), kStart);
-    const auto ours = quorlanItems(fixture(kImage));
+// Every folder and file fls lists (theirs) is listed by the program (ours) at the same path, with
+// the same deleted mark, size and time; what fls can only put under $OrphanFiles is under
+// QLN_Miscellaneous.
+void expectListsWhatFlsLists(const FlsListing& theirs, const std::vector<Item>& ours) {
     ASSERT_FALSE(theirs.items.empty());
     ASSERT_FALSE(ours.empty());
     // The program marks everything in a deleted folder deleted; fls marks records.
@@ -243,11 +245,8 @@ TEST_F(NtfsWithFls, SearchFindsEveryFolderAndFileFlsLists) {
 // The other way round: outside QLN_Miscellaneous the program lists nothing fls does not, and
 // nothing twice. A record fls lists only by its named streams or indexes ($Secure, whose data
 // are $SDS, $SDH and $SII; $Extend/$Quota) counts as listed. This catches a record listed under
-// its 8.3 name next to its long name.
-TEST_F(NtfsWithFls, SearchListsNothingFlsDoesNotKnow) {
-    if (!test::haveTool("jq")) GTEST_SKIP() << "jq is not installed";
-    const auto theirs = flsListing(fixture(kImage), kStart);
-    const auto ours = quorlanItems(fixture(kImage));
+// its 8.3 name next to its long name, and a file of another volume.
+void expectListsNothingFlsDoesNotKnow(const FlsListing& theirs, const std::vector<Item>& ours) {
     ASSERT_FALSE(ours.empty());
     std::set<std::string> withStreams;
     for (const std::string& s : theirs.streams) withStreams.insert(s.substr(0, s.rfind(':')));
@@ -257,6 +256,84 @@ TEST_F(NtfsWithFls, SearchListsNothingFlsDoesNotKnow) {
         if (o.path + "/" == kMiscellaneous || o.path.rfind(kMiscellaneous, 0) == 0) continue;
         EXPECT_TRUE(find(theirs.items, o.folder, o.path) != nullptr || (!o.folder && withStreams.count(o.path) > 0))
             << "fls does not list " << o;
+    }
+}
+
+TEST_F(NtfsWithFls, SearchFindsEveryFolderAndFileFlsLists) {
+    if (!test::haveTool("jq")) GTEST_SKIP() << "jq is not installed";
+    expectListsWhatFlsLists(flsListing(fixture(kImage), kStart), quorlanItems(fixture(kImage)));
+}
+
+TEST_F(NtfsWithFls, SearchListsNothingFlsDoesNotKnow) {
+    if (!test::haveTool("jq")) GTEST_SKIP() << "jq is not installed";
+    expectListsNothingFlsDoesNotKnow(flsListing(fixture(kImage), kStart), quorlanItems(fixture(kImage)));
+}
+
+// The Advance Search of disks whose NTFS boot sectors, or partition table, are gone, file system
+// by file system, against fls on the intact volume (make-ntfs-advance-images.sh says what each
+// holds and what was damaged).
+struct AdvanceFixture {
+    const char* image;
+    std::size_t fileSystem;  // the number `scan` gives the volume
+    const char* oracle;      // the image fls reads
+    std::uint64_t start;     // the volume's first sector
+};
+
+const AdvanceFixture kAdvanceFixtures[] = {
+    {"ntfs-bootless.img", 1, kImage, kStart},
+    {"ntfs-bare.img", 1, kImage, kStart},
+    // The second volume keeps its boot sector and comes first; the first is found from its folders.
+    {"ntfs-two-volumes-bootless.img", 1, "ntfs-two-volumes.img", 43008},
+    {"ntfs-two-volumes-bootless.img", 2, "ntfs-two-volumes.img", 2048},
+};
+
+TEST_F(NtfsWithFls, ScanIdentifiesEachVolumeWithItsStartAndClusterSize) {
+    if (!test::haveTool("jq") || !test::haveTool("fsstat")) GTEST_SKIP() << "jq or fsstat is not installed";
+    for (const char* image : {"ntfs-bootless.img", "ntfs-bare.img", "ntfs-two-volumes-bootless.img"}) {
+        SCOPED_TRACE(image);
+        std::string expected;
+        for (const AdvanceFixture& f : kAdvanceFixtures) {
+            if (f.image != std::string(image)) continue;
+            const std::uint64_t spc = test::fsstatNumber(fixture(f.oracle), f.start, "Cluster Size") / 512;
+            expected += std::to_string(f.fileSystem) + "\tNTFS\t" + std::to_string(f.start) + "\t" +
+                        std::to_string(spc) + "\n";
+        }
+        const auto scan = runCommand(shellQuote(QUORLAN_CLI) + " scan " + shellQuote(fixture(image)) +
+                                     " --json | jq -r '.[] | [.number, .type, .start, .sectorsPerCluster] | @tsv'");
+        EXPECT_EQ(scan.exitCode, 0) << scan.err;
+        EXPECT_EQ(scan.out, expected);
+    }
+}
+
+TEST_F(NtfsWithFls, AdvanceSearchListsWhatFlsListsOnTheIntactVolumeAndNothingElse) {
+    if (!test::haveTool("jq")) GTEST_SKIP() << "jq is not installed";
+    for (const AdvanceFixture& f : kAdvanceFixtures) {
+        SCOPED_TRACE(std::string(f.image) + " file system " + std::to_string(f.fileSystem));
+        const auto theirs = flsListing(fixture(f.oracle), f.start);
+        const auto ours = quorlanItems(fixture(f.image), "--advance --fs " + std::to_string(f.fileSystem));
+        expectListsWhatFlsLists(theirs, ours);
+        expectListsNothingFlsDoesNotKnow(theirs, ours);
+    }
+}
+
+// On an intact volume the Advance Search finds the volume from its boot sector and must list
+// exactly what the Standard Search lists.
+TEST(NtfsAdvanceSearch, ListsWhatTheStandardSearchListsOnAnIntactVolume) {
+    if (!test::haveTool("jq")) GTEST_SKIP() << "jq is not installed";
+    // ntfs-streams.img: named streams and the trust marks of deleted files come out the same
+    // whichever search listed the records.
+    for (const char* image : {kImage, "ntfs-two-volumes.img", "ntfs-streams.img"}) {
+        SCOPED_TRACE(image);
+        const auto key = [](const Item& i) {
+            std::ostringstream s;
+            s << i << (i.mayBeIncomplete ? " may be incomplete" : "");
+            return s.str();
+        };
+        std::set<std::string> standard, advance;
+        for (const Item& i : quorlanItems(fixture(image))) standard.insert(key(i));
+        for (const Item& i : quorlanItems(fixture(image), "--advance")) advance.insert(key(i));
+        EXPECT_GT(standard.size(), 20u);
+        EXPECT_EQ(advance, standard);
     }
 }
 

@@ -53,9 +53,10 @@ private:
     std::string m_sha;
 };
 
-test::CommandResult save(const ImageGuard& image, int partition, const fs::path& to, const std::string& more = {}) {
-    const std::string args = "save " + shellQuote(image.path()) + " --partition " + std::to_string(partition) +
-                             " --to " + shellQuote(to.string()) + " --all " + more;
+test::CommandResult save(const ImageGuard& image, const std::string& source, const fs::path& to,
+                         const std::string& more = {}) {
+    const std::string args = "save " + shellQuote(image.path()) + " " + source + " --to " + shellQuote(to.string()) +
+                             " --all " + more;
     auto result = runCommand(shellQuote(QUORLAN_CLI) + " " + args);
     image.check(args);
     return result;
@@ -118,17 +119,7 @@ std::vector<FlsFile> flsFiles(const std::string& args, bool streams = false) {
     return files;
 }
 
-// A number from the output of fsstat, e.g. "Cluster Size: 4096" or "* Data Area: 132 - 65535".
-std::uint64_t fsstatNumber(const std::string& image, std::uint64_t start, const std::string& label) {
-    const auto result = runCommand("fsstat -o " + std::to_string(start) + " " + shellQuote(image));
-    const std::regex number("(^|\\n)" + label + ": (\\d+)");
-    std::smatch m;
-    if (!std::regex_search(result.out, m, number)) {
-        ADD_FAILURE() << "no \"" << label << "\" in fsstat of " << image << ": " << result.err;
-        return 0;
-    }
-    return std::stoull(m[2].str());
-}
+using test::fsstatNumber;
 
 // The files of a FAT folder that no entry names any more, which fls -r does not reach: fls lists a
 // folder given by the number of its "." entry, the first slot of its first cluster. The Sleuth Kit
@@ -144,7 +135,8 @@ std::vector<FlsFile> flsOrphanFolder(const std::string& image, std::uint64_t sta
 }
 
 // Where the program lists what fls lists: at the same path; what fls could only put under its
-// $OrphanFiles, the program puts somewhere under QLN_Miscellaneous, with its name and size.
+// $OrphanFiles, the program puts in a folder of its own, with its name and size: under
+// QLN_Miscellaneous, or under the folder rebuilt from its parent's surviving entry.
 const Item* findOurs(const std::vector<Item>& ours, const FlsFile& f) {
     const std::string orphans = "$OrphanFiles/";
     const bool orphan = f.path.rfind(orphans, 0) == 0;
@@ -152,7 +144,7 @@ const Item* findOurs(const std::vector<Item>& ours, const FlsFile& f) {
     for (const Item& o : ours) {
         if (o.folder) continue;
         if (!orphan && o.path == f.path) return &o;
-        if (orphan && o.path.rfind("QLN_Miscellaneous/", 0) == 0 && o.path.substr(o.path.rfind('/') + 1) == name &&
+        if (orphan && o.path.find('/') != std::string::npos && o.path.substr(o.path.rfind('/') + 1) == name &&
             o.size == f.size) {
             return &o;
         }
@@ -268,19 +260,34 @@ struct SaveFixture {
     std::vector<std::uint64_t> zeroed;    // the disk sectors zeroed in image, where it differs from oracle
     std::uint32_t orphanFolderCluster;    // FAT: the cluster of the folder no entry names any more
     bool ntfs;
+    const char* source = "--partition 1";  // what is saved
+    std::uint64_t start = 0;               // the volume's first sector; 0: partition 1 as mmls lists it
+    const char* name = nullptr;            // the test's name when the image alone does not tell
+    int deletedFiles = 5;                  // deleted files fls lists on the volume
 };
 
-std::ostream& operator<<(std::ostream& os, const SaveFixture& f) { return os << f.image; }
+std::ostream& operator<<(std::ostream& os, const SaveFixture& f) { return os << f.image << " " << f.source; }
 
 // "Archive Box/Scans 2019", the orphan folder of the FAT search fixtures, is cluster 4 on FAT16
 // and cluster 5 on FAT32. fls cannot read the partitions without boot sectors: their intact twins,
-// which differ in those sectors alone, stand in for them.
+// which differ in those sectors alone, stand in for them. The Advance Search finds the volumes of
+// disks whose boot sectors or partition table are gone.
 const SaveFixture kFixtures[] = {
     {"fat16-search.img", "fat16-search.img", {}, 4, false},
     {"fat32-search.img", "fat32-search.img", {}, 5, false},
     {"fat32-noboot.img", "fat32-search.img", {2048, 2054}, 5, false},
     {"ntfs-search.img", "ntfs-search.img", {}, 0, true},
     {"ntfs-noboot.img", "ntfs-search.img", {2048}, 0, true},
+    {"fat32-noboot.img", "fat32-search.img", {2048, 2054}, 5, false, "--advance", 2048, "fat32_noboot_advance"},
+    {"fat16-noboot.img", "fat16-search.img", {2048}, 4, false, "--advance", 2048, "fat16_noboot_advance"},
+    {"fat-two-volumes.img", "fat-two-volumes.img", {}, 0, false, "--advance --fs 1", 2048, "two_volumes_fs1", 2},
+    {"fat-two-volumes.img", "fat-two-volumes.img", {}, 0, false, "--advance --fs 2", 165888, "two_volumes_fs2", 2},
+    {"ntfs-bootless.img", "ntfs-search.img", {2048, 81919}, 0, true, "--advance", 2048, "ntfs_bootless_advance"},
+    {"ntfs-bare.img", "ntfs-search.img", {0, 2048, 81919}, 0, true, "--advance", 2048, "ntfs_bare_advance"},
+    {"ntfs-two-volumes-bootless.img", "ntfs-two-volumes.img", {2048, 43007}, 0, true, "--advance --fs 1", 43008,
+     "ntfs_two_volumes_fs1", 1},
+    {"ntfs-two-volumes-bootless.img", "ntfs-two-volumes.img", {2048, 43007}, 0, true, "--advance --fs 2", 2048,
+     "ntfs_two_volumes_fs2", 2},
 };
 
 // Files whose saved bytes may differ from what icat reads, and how: the bytes [from, to) of the
@@ -288,6 +295,7 @@ const SaveFixture kFixtures[] = {
 // nothing has reused their clusters or records, and each is saved as icat reads it.
 struct Exception {
     const char* image;
+    const char* source;  // what is saved, or nullptr for any
     const char* path;
     std::uint64_t from;
     std::uint64_t to;
@@ -295,9 +303,13 @@ struct Exception {
 };
 
 const Exception kExceptions[] = {
-    {"ntfs-noboot.img", "$Boot", 0, 512,
+    {"ntfs-noboot.img", nullptr, "$Boot", 0, 512,
      "the first sector of $Boot is the partition's boot sector, which ntfs-noboot.img has zeroed: the save writes it "
      "as the image holds it, while icat reads the intact twin"},
+    {"ntfs-bootless.img", nullptr, "$Boot", 0, 512, "the volume's boot sector is zeroed, as in ntfs-noboot.img"},
+    {"ntfs-bare.img", nullptr, "$Boot", 0, 512, "the volume's boot sector is zeroed, as in ntfs-noboot.img"},
+    {"ntfs-two-volumes-bootless.img", "--advance --fs 2", "$Boot", 0, 512,
+     "the first volume's boot sector is zeroed, as in ntfs-noboot.img"},
 };
 
 class SaveAllVsIcat : public WithSleuthKit, public ::testing::WithParamInterface<SaveFixture> {};
@@ -306,7 +318,7 @@ TEST_P(SaveAllVsIcat, EveryFileFlsListsIsSavedAsIcatReadsIt) {
     const SaveFixture& f = GetParam();
     const ImageGuard image(fixture(f.image));
     const std::string oracle = fixture(f.oracle);
-    const auto starts = partitionStarts(image.path());
+    const auto starts = f.start != 0 ? std::vector<std::uint64_t>{f.start} : partitionStarts(image.path());
     ASSERT_FALSE(starts.empty());
     const std::uint64_t start = starts[0];
     const std::string o = "-o " + std::to_string(start) + " " + shellQuote(oracle);
@@ -326,15 +338,15 @@ TEST_P(SaveAllVsIcat, EveryFileFlsListsIsSavedAsIcatReadsIt) {
         EXPECT_EQ(orphans.size(), 3u) << "the orphan folder's files";
         theirs.insert(theirs.end(), orphans.begin(), orphans.end());
     }
-    // Each fixture holds five deleted files (make-images.sh).
-    EXPECT_EQ(std::count_if(theirs.begin(), theirs.end(), [](const FlsFile& t) { return t.deleted; }), 5);
-    const auto ours = test::quorlanItems(image.path());
+    // The deleted files make-images.sh and make-advance-images.sh put there.
+    EXPECT_EQ(std::count_if(theirs.begin(), theirs.end(), [](const FlsFile& t) { return t.deleted; }), f.deletedFiles);
+    const auto ours = test::quorlanItems(image.path(), f.source);
     image.check("search");
     ASSERT_FALSE(ours.empty());
 
     test::TempDir tmp;
     const fs::path dest = tmp / "dest";
-    const auto result = save(image, 1, dest);
+    const auto result = save(image, f.source, dest);
     ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
     EXPECT_EQ(result.out.find("Failed:"), std::string::npos) << result.out;
 
@@ -377,6 +389,7 @@ TEST_P(SaveAllVsIcat, EveryFileFlsListsIsSavedAsIcatReadsIt) {
         std::string exception;
         for (const Exception& e : kExceptions) {
             if (f.image != std::string(e.image) || t.path != e.path) continue;
+            if (e.source != nullptr && f.source != std::string(e.source)) continue;
             want.replace(e.from, e.to - e.from, e.to - e.from, '\0');
             exception = std::string(" (allowed to differ in bytes ") + std::to_string(e.from) + " to " +
                         std::to_string(e.to) + ": " + e.reason + ")";
@@ -388,6 +401,7 @@ TEST_P(SaveAllVsIcat, EveryFileFlsListsIsSavedAsIcatReadsIt) {
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, SaveAllVsIcat, ::testing::ValuesIn(kFixtures),
                          [](const ::testing::TestParamInfo<SaveFixture>& param) {
+                             if (param.param.name != nullptr) return std::string(param.param.name);
                              std::string name = param.param.image;
                              name = name.substr(0, name.find('.'));
                              std::replace(name.begin(), name.end(), '-', '_');
@@ -455,7 +469,7 @@ TEST_F(WithSleuthKit, FatUndeleteMarksEveryFileSavedWrongAndSavesMoreThanThePeer
         for (const Item& i : test::quorlanItems(image.path(), "--partition " + std::to_string(p))) ours[i.path] = i;
         image.check("search");
         test::TempDir tmp;
-        const auto result = save(image, p, tmp / "dest");
+        const auto result = save(image, "--partition " + std::to_string(p), tmp / "dest");
         ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
         // What The Sleuth Kit reads for each file: the contiguous guess every peer makes.
         const std::string o =
@@ -510,7 +524,7 @@ TEST_F(WithSleuthKit, NtfsStreamsAreSavedAsIcatReadsTheirAttributes) {
     for (const Item& i : test::quorlanItems(image.path())) ours[i.path] = i;
     image.check("search");
     test::TempDir tmp;
-    const auto result = save(image, 1, tmp / "dest");
+    const auto result = save(image, "--partition 1", tmp / "dest");
     ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
     int streams = 0;
     for (const FlsFile& t : flsFiles("-r " + o, true)) {
@@ -576,7 +590,7 @@ protected:
     void saveBoth() {
         ASSERT_EQ(partitionStarts(image.path()), (std::vector<std::uint64_t>{2048, 71680}));
         for (const int partition : {1, 2}) {
-            const auto result = save(image, partition, dest);
+            const auto result = save(image, "--partition " + std::to_string(partition), dest);
             EXPECT_EQ(result.exitCode, 0) << "partition " << partition << ": " << result.out << result.err;
         }
     }
@@ -633,7 +647,8 @@ TEST_F(SaveAllHostileNames, LinksInTheDestinationAreNotFollowed) {
     for (const auto& [name, target] : links) fs::create_symlink(target, dest / name);
 
     for (const auto& [partition, policy] : {std::pair{1, "overwrite"}, std::pair{2, "rename"}}) {
-        const auto result = save(image, partition, dest, std::string("--on-collision ") + policy);
+        const auto result =
+            save(image, "--partition " + std::to_string(partition), dest, std::string("--on-collision ") + policy);
         EXPECT_EQ(result.exitCode, 0) << "partition " << partition << ": " << result.out << result.err;
     }
     EXPECT_TRUE(fs::is_empty(elsewhere)) << "written through a link";
@@ -677,7 +692,7 @@ TEST(SaveAllCollisions, SecondSaveIntoTheSameFolder) {
         SCOPED_TRACE(c.policy);
         test::TempDir tmp;
         const fs::path dest = tmp / "dest";
-        const auto first = save(image, 1, dest);
+        const auto first = save(image, "--partition 1", dest);
         ASSERT_EQ(first.exitCode, 0) << first.out << first.err;
         std::smatch m;
         ASSERT_TRUE(std::regex_search(first.out, m, savedCount)) << first.out;
@@ -688,7 +703,7 @@ TEST(SaveAllCollisions, SecondSaveIntoTheSameFolder) {
         ASSERT_EQ(saved.count(changed), 1u);
         test::writeText(dest / changed, "changed\n");
 
-        const auto second = save(image, 1, dest, std::string("--on-collision ") + c.policy);
+        const auto second = save(image, "--partition 1", dest, std::string("--on-collision ") + c.policy);
         EXPECT_EQ(second.exitCode, 0) << second.out << second.err;
         const bool skipped = !c.twins && !c.replaces;
         EXPECT_NE(second.out.find("Saved " + (skipped ? "0" : count) + " file(s)"), std::string::npos) << second.out;

@@ -25,10 +25,15 @@ public:
         const std::uint64_t size = m_total * kSectorSize;
         if (offset >= size) return 0;
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size - offset));
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::uint64_t at = offset + i;
-            const auto it = m_sectors.find(at / kSectorSize);
-            buffer[i] = it == m_sectors.end() ? std::byte{0} : it->second[at % kSectorSize];
+        // Zeros, then the written sectors that the request touches.
+        std::fill(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(n), std::byte{0});
+        const std::uint64_t end = offset + n;
+        for (auto it = m_sectors.lower_bound(offset / kSectorSize); it != m_sectors.end(); ++it) {
+            const std::uint64_t first = it->first * kSectorSize;
+            if (first >= end) break;
+            const std::uint64_t from = std::max(offset, first);
+            const std::uint64_t to = std::min(end, first + kSectorSize);
+            std::memcpy(buffer.data() + (from - offset), it->second.data() + (from - first), to - from);
         }
         return static_cast<std::int64_t>(n);
     }

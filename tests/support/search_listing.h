@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <ostream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -41,18 +42,18 @@ inline std::vector<std::string> split(const std::string& text, char separator) {
     return parts;
 }
 
-// What `quorlan-cli search IMAGE --partition 1 --files --json` lists, via jq as TSV rows; other
-// words than "--partition 1" may choose the partition.
-inline std::vector<ListedItem> quorlanItems(const std::string& image, const std::string& partition = "--partition 1") {
+// What `quorlan-cli search IMAGE SOURCE --files --json` lists, via jq as TSV rows; SOURCE names
+// what is searched ("--partition 1", "--advance --fs 2").
+inline std::vector<ListedItem> quorlanItems(const std::string& image, const std::string& source = "--partition 1") {
     TempDir dir;
     const std::string json = (dir / "search.json").string();
     const auto result = runCommand(
-        shellQuote(QUORLAN_CLI) + " search " + shellQuote(image) + " " + partition + " --files --json > " +
+        shellQuote(QUORLAN_CLI) + " search " + shellQuote(image) + " " + source + " --files --json > " +
         shellQuote(json) +
         " && jq -r '(.folders[] | [\"d\", .path, .deleted, 0, \"\", \"\", false]), " +
         "(.files[] | [\"f\", .path, .deleted, .size, (.date // \"\"), (.time // \"\"), .mayBeIncomplete]) | @tsv' " +
         shellQuote(json));
-    EXPECT_EQ(result.exitCode, 0) << "search of " << image << " failed: " << result.err;
+    EXPECT_EQ(result.exitCode, 0) << "search " << source << " of " << image << " failed: " << result.err;
     std::vector<ListedItem> items;
     std::istringstream lines(result.out);
     std::string line;
@@ -65,6 +66,19 @@ inline std::vector<ListedItem> quorlanItems(const std::string& image, const std:
         items.push_back({f[1], f[0] == "d", f[2] == "true", std::stoull(f[3]), f[4], f[5], 0, f[6] == "true"});
     }
     return items;
+}
+
+// A number from the output of fsstat, e.g. "Cluster Size: 4096" or "* Data Area: 132 - 65535"
+// (label is a regular expression); 0 and a failure when it is not there.
+inline std::uint64_t fsstatNumber(const std::string& image, std::uint64_t start, const std::string& label) {
+    const auto result = runCommand("fsstat -o " + std::to_string(start) + " " + shellQuote(image));
+    const std::regex number("(^|\\n)" + label + ": (\\d+)");
+    std::smatch m;
+    if (!std::regex_search(result.out, m, number)) {
+        ADD_FAILURE() << "no \"" << label << "\" in fsstat of " << image << ": " << result.err;
+        return 0;
+    }
+    return std::stoull(m[2].str());
 }
 
 }  // namespace quorlan::test

@@ -10,12 +10,16 @@
 #include "search/folder_listing.h"
 #include "tests/support/disk_builder.h"
 #include "tests/support/fat_builder.h"
+#include "tests/support/result_listing.h"
+#include "tests/support/stop_at_chunk.h"
 
 namespace quorlan {
 namespace {
 
 using test::DiskBuilder;
 using test::FatBuilder;
+using test::everything;
+using test::StopAtChunk;
 
 constexpr std::uint8_t kDir = 0x10;
 constexpr std::uint8_t kFile = 0x20;
@@ -45,28 +49,6 @@ struct Volume {
         fat.directory(600, 599).directory(700, 701).directory(701, 700).directory(800, 0, 3);
     }
 };
-
-// Lists every folder as the results page does and returns the folder paths and file paths.
-std::pair<std::set<std::string>, std::set<std::string>> everything(RecoveryState& state, SectorReader& reader) {
-    std::set<std::string> folders;
-    std::set<std::string> files;
-    std::vector<TreeItem*> pending{state.model.tree.root()};
-    while (!pending.empty()) {
-        TreeItem* item = pending.back();
-        pending.pop_back();
-        for (const ListedRow& row : ListFolder(state, reader, item, FolderListing::Select)) {
-            if (!row.isFolder) {
-                const std::string folder = ResultTree::GetItemPath(item, "/");
-                files.insert((folder.empty() ? "" : folder + "/") + row.name + (row.deleted ? " (deleted)" : ""));
-            }
-        }
-        for (auto& child : item->children) pending.push_back(child.get());
-    }
-    for (const FolderNode& n : state.model.nodes) {
-        folders.insert(ResultTree::GetItemPath(n.item, "/") + (n.deleted ? " (deleted)" : ""));
-    }
-    return {folders, files};
-}
 
 TEST(ScanDirectoryClusters, RecordsFoldersThatNameThemselves) {
     Volume v(80000);
@@ -124,6 +106,58 @@ TEST(FatStandardSearch, BuildsTheTreeNamesFoldersAndKeepsLostOnes) {
     EXPECT_EQ(files, (std::set<std::string>{"README.TXT", "My Photos/IMG.JPG"}));
 }
 
+TEST(FatStandardSearch, ALiveEntryNamesAFolderBeforeADeletedOneForTheSameCluster) {
+    // A folder deleted and a new one made in its place: both entries name the same cluster.
+    Volume v;
+    const std::uint64_t root = v.fat.sectorOf(2);
+    const std::uint64_t photos = v.fat.sectorOf(3);
+    v.fat.rawEntry(root, 4, "\xE5HOTOS     ", kDir, 3, 0);         // after the live "My Photos"
+    v.fat.rawEntry(photos, 3, "\xE5OLDLATR   ", kDir, 1200, 0);   // before the live "LATER"
+    v.fat.rawEntry(photos, 5, "LATER      ", kDir, 1200, 0);
+    v.fat.rawEntry(photos, 6, "\xE5" "BC        ", kFile, 5, 0);  // a deleted file that had 2024's cluster
+    SectorReader reader(v.disk.source());
+    RecoveryState state;
+    NullObserver quiet;
+    (void)RunSearch({FileSystemType::Fat32, 0, 8000, ReadFatBootSector(reader, 0, FileSystemType::Fat32), {}}, reader,
+                    state, RunContext{quiet, {}});
+    const auto [folders, files] = everything(state, reader);
+    EXPECT_TRUE(folders.contains("My Photos")) << ::testing::PrintToString(folders);
+    EXPECT_TRUE(folders.contains("My Photos/LATER"));
+    EXPECT_TRUE(folders.contains("My Photos/2024"));
+    EXPECT_TRUE(folders.contains("_OCS (deleted)")) << "a folder named only by a deleted entry stays deleted";
+    EXPECT_EQ(folders.size(), 8u);
+}
+
+TEST(FatStandardSearch, AFolderWhoseParentClusterIsGoneStaysUnderItsParentsSurvivingEntry) {
+    Volume v;
+    // Folder 600's parent, cluster 599, is not a directory any more (a file's data is there), but
+    // "My Photos" still holds its entry GONE. Folder 650's parent 649 has only a deleted entry left.
+    v.fat.rawEntry(v.fat.sectorOf(3), 5, "GONE       ", kDir, 599, 0);
+    v.fat.rawEntry(v.fat.sectorOf(599), 0, "JUNK    TXT", kFile, 40, 10);
+    v.fat.directory(650, 649);
+    v.fat.fat(650, kEnd);
+    v.fat.rawEntry(v.fat.sectorOf(2), 4, "\xE5LD        ", kDir, 649, 0);
+    SectorReader reader(v.disk.source());
+    RecoveryState state;
+    NullObserver quiet;
+    (void)RunSearch({FileSystemType::Fat32, 0, 8000, ReadFatBootSector(reader, 0, FileSystemType::Fat32), {}}, reader,
+                    state, RunContext{quiet, {}});
+    const auto [folders, files] = everything(state, reader);
+    const std::set<std::string> expectedFolders{"My Photos",
+                                                "My Photos/2024",
+                                                "My Photos/LATER",
+                                                "My Photos/GONE",
+                                                "My Photos/GONE/Dir4",
+                                                "_LD (deleted)",
+                                                "_LD/Dir5 (deleted)",
+                                                "_OCS (deleted)",
+                                                "QLN_Miscellaneous",
+                                                "QLN_Miscellaneous/Dir7",
+                                                "QLN_Miscellaneous/Dir7/Dir6"};
+    EXPECT_EQ(folders, expectedFolders);
+    EXPECT_EQ(files, (std::set<std::string>{"README.TXT", "My Photos/IMG.JPG"})) << "GONE's cluster is not read";
+}
+
 TEST(FatStandardSearch, ExpansionNamesSubFoldersOncePerNode) {
     Volume v;
     SectorReader reader(v.disk.source());
@@ -161,23 +195,6 @@ TEST(FatStandardSearch, InfersTheParametersWhenTheBootSectorIsGone) {
     EXPECT_TRUE(folders.contains("My Photos/2024"));
     EXPECT_TRUE(files.contains("My Photos/IMG.JPG"));
 }
-
-// Requests a stop when the scan announces its n-th chunk.
-class StopAtChunk final : public SearchObserver {
-public:
-    StopAtChunk(std::stop_source& source, int chunk) : m_source(source), m_chunk(chunk) {}
-    void beginPhase(std::string_view, std::uint64_t) override {}
-    void setDone(std::uint64_t) override {}
-    void counter(Counter, std::uint64_t) override {}
-    void status(std::string_view line) override {
-        if (line.starts_with("Sectors  ") && ++m_seen == m_chunk + 1) m_source.request_stop();
-    }
-
-private:
-    std::stop_source& m_source;
-    int m_chunk;
-    int m_seen = 0;
-};
 
 TEST(FatStandardSearch, StopDuringTheScanShowsTheFoldersFoundSoFar) {
     Volume v;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
+#include <string>
 
 #include "items/tables.h"
 #include "ntfs/mft.h"
@@ -312,56 +314,129 @@ TEST(SystemFileNumber, ExactNames) {
     EXPECT_STREQ(SystemFileNumber("report.txt"), "0");
 }
 
-TEST(ScanRows, FileRecordsAndIndexBuffersBecomeRows) {
-    test::DiskBuilder disk(1000);
-    disk.put(100, RecordBuilder(1024, 2).self(64).fileName(u"Old Stuff", 5, 1).protect());
-    disk.put(102, RecordBuilder(1024, 9).self(65).fileName(u"odd.bin", 64, 1).protect());
-    disk.put(104, RecordBuilder(1024, 0).self(66).fileName(u"$UpCase", 5, 1).protect());
-    SectorReader reader(disk.source());
-    RecordTable entries = MakeMftEntryTable();
-    for (const std::uint64_t s : {100u, 102u, 104u}) AddMftEntryRow(reader, s, entries);
-    ASSERT_EQ(entries.RowCount(), 3);
-    EXPECT_EQ(entries.GetCell(0, "type"), "FOLDER");
-    EXPECT_EQ(entries.GetCell(0, "selfMFT"), "64");
-    EXPECT_EQ(entries.GetCell(0, "Deleted"), "1");
-    EXPECT_EQ(entries.GetCell(1, "type"), "File");
-    EXPECT_EQ(entries.GetCell(1, "Deleted"), "") << "flags 9: a file, not deleted";
-    EXPECT_EQ(entries.GetCell(1, "parentMFT"), "64");
-    EXPECT_EQ(entries.GetCell(2, "selfMFT"), "10");
-    EXPECT_EQ(entries.GetCell(2, "Deleted"), "1");
-    EXPECT_EQ(entries.GetCell(2, "Sector"), "104");
-
-    // INDX buffers: the first entry's key names the folder the buffer belongs to.
-    auto indx = [&](std::uint64_t sector, std::uint32_t owner, std::uint32_t allocated) {
-        disk.text(sector, 0, "INDX").u16(sector, 4, 0x28).u16(sector, 6, 9).u32(sector, 0x10, 3);
-        disk.u32(sector, 0x18, 0x40).u32(sector, 0x20, allocated);
-        disk.u32(sector, 0x18 + 0x40 + 0x10, owner);
+TEST(ApplyCheckedFixup, RepairsOnlyWhatChecksOut) {
+    // A record and a buffer as they lie on disk: every tail holds the sequence number.
+    const std::vector<std::byte> record = RecordBuilder(1024).fileName(u"x", 5, 1).protect();
+    const std::vector<std::byte> repairedRecord = RecordBuilder(1024).fileName(u"x", 5, 1).bytes();
+    const std::vector<std::byte> buffer = test::IndexBufferBuilder(4096).entry(70, u"a", 64, false).protect();
+    const auto at = [](std::vector<std::byte> b, std::size_t offset, std::uint8_t v) {
+        b.at(offset) = std::byte{v};
+        return b;
     };
     const struct {
         const char* what;
-        std::uint64_t sector;
-        std::uint32_t owner;
-        std::uint32_t allocated;
-        bool added;
-    } buffers[] = {
-        {"a buffer of the root folder", 200, 5, 4096 - 0x18, true},
-        {"no key", 220, 0, 4096 - 0x18, false},
-        {"a buffer over 64 KiB", 240, 77, 0x20000, false},
-        {"a system file's record", 260, 4, 4096 - 0x18, false},
+        std::vector<std::byte> bytes;
+        bool ok;
+    } cases[] = {
+        {"a whole record", record, true},
+        {"a whole 4 KiB buffer", buffer, true},
+        {"a torn record: its second sector's tail is not the sequence number", at(record, 1022, 0x55), false},
+        {"a torn buffer: its last sector's tail", at(buffer, 4095, 0x01), false},
+        {"a record cut to one sector: the array names two", std::vector<std::byte>(record.begin(), record.begin() + 512), false},
+        {"an array past the end", at(record, 0x05, 0x04), false},
+        {"no array entries", at(at(record, 0x06, 0), 0x07, 0), false},
     };
-    for (const auto& b : buffers) indx(b.sector, b.owner, b.allocated);
-    SectorReader again(disk.source());
+    for (const auto& c : cases) {
+        std::vector<std::byte> b = c.bytes;
+        EXPECT_EQ(ApplyCheckedFixup(b), c.ok) << c.what;
+        if (!c.ok) {
+            EXPECT_EQ(b, c.bytes) << c.what << ": left as it was";
+        }
+    }
+    std::vector<std::byte> b = record;
+    ASSERT_TRUE(ApplyCheckedFixup(b));
+    // The sequence array itself keeps the number and the saved tails.
+    for (std::size_t i = 0x30; i < 0x36; ++i) b[i] = repairedRecord[i];
+    EXPECT_EQ(b, repairedRecord) << "both sectors' tails repaired";
+}
+
+TEST(ScanRows, FileRecordsBecomeRows) {
+    // A record of NTFS 3.0 keeps its update sequence array at 0x2A, where 3.1 keeps the number.
+    auto oldFormat = [](RecordBuilder r) {
+        auto b = r.bytes();
+        b[0x04] = std::byte{0x2A};
+        return b;
+    };
+    RecordTable entries = MakeMftEntryTable();
+    const struct {
+        const char* what;
+        std::vector<std::byte> record;
+        bool row;
+    } records[] = {
+        {"a deleted folder", RecordBuilder(1024, 2).self(64).fileName(u"Old Stuff", 5, 1).bytes(), true},
+        {"flags 9: a file, not deleted", RecordBuilder(1024, 9).self(65).fileName(u"odd.bin", 64, 1).bytes(), true},
+        {"a deleted system file with its number", RecordBuilder(1024, 0).self(66).fileName(u"$UpCase", 5, 1).bytes(), true},
+        {"a system file without a number", oldFormat(std::move(RecordBuilder(1024, 1).self(66).fileName(u"$UpCase", 5, 1))), true},
+        {"a folder without a number", oldFormat(std::move(RecordBuilder(1024, 3).self(67).fileName(u"Old Format", 5, 1))), true},
+        {"a 4 KiB record", RecordBuilder(4096, 1).poke32(0x2A, 0x1).self(0x1234).fileName(u"big.dat", 5, 1).bytes(), true},
+        {"an extension record", RecordBuilder(1024, 1).self(68).poke32(0x20, 65).fileName(u"odd.bin", 64, 1).bytes(), false},
+    };
+    for (std::size_t i = 0; i < std::size(records); ++i) {
+        EXPECT_EQ(AddMftEntryRow(ByteView(records[i].record), 100 + 2 * i, entries), records[i].row) << records[i].what;
+    }
+    ASSERT_EQ(entries.RowCount(), 6);
+    const auto cells = [&](int r) {
+        return std::vector<std::string>{std::string(entries.GetCell(r, "type")), std::string(entries.GetCell(r, "selfMFT")),
+                                        std::string(entries.GetCell(r, "Deleted")), std::string(entries.GetCell(r, "Sector"))};
+    };
+    EXPECT_EQ(cells(0), (std::vector<std::string>{"FOLDER", "64", "1", "100"}));
+    EXPECT_EQ(cells(1), (std::vector<std::string>{"File", "65", "", "102"}));
+    EXPECT_EQ(cells(2), (std::vector<std::string>{"File", "66", "1", "104"})) << "its own number, not the table's";
+    EXPECT_EQ(cells(3), (std::vector<std::string>{"File", "10", "", "106"})) << "the number of the system files' table";
+    EXPECT_EQ(cells(4), (std::vector<std::string>{"FOLDER", "0", "", "108"})) << "0x2C is no number here";
+    EXPECT_EQ(cells(5), (std::vector<std::string>{"File", std::to_string(0x100001234ull), "", "110"})) << "48 bits";
+    EXPECT_EQ(entries.GetCell(1, "parentMFT"), "64");
+    EXPECT_EQ(entries.GetCell(0, "name"), "Old Stuff");
+    for (const auto& [bytes, size] : {std::pair<std::uint32_t, std::size_t>{1024, 1024}, {4096, 4096}, {2048, 2048},
+                                      {512, 0}, {1025, 0}, {8192, 0}}) {
+        std::vector<std::byte> first = RecordBuilder(1024).bytes();
+        first.resize(512);
+        std::memcpy(first.data() + 0x1C, &bytes, 4);
+        EXPECT_EQ(ScannedRecordBytes(ByteView(first)), size) << bytes;
+    }
+}
+
+TEST(ScanRows, IndexBuffersNameTheirFolder) {
+    using test::IndexBufferBuilder;
+    std::vector<std::byte> shortKey(8);  // a $SII entry's key: a security id and a hash
+    const struct {
+        const char* what;
+        std::vector<std::byte> buffer;
+        IndexBufferRow row;
+    } buffers[] = {
+        {"a buffer of the root folder", IndexBufferBuilder(4096, 0x100000003).entry(64, u"Projects", 5, true).bytes(), IndexBufferRow::Added},
+        {"an empty buffer: its first entry is the last", IndexBufferBuilder().bytes(), IndexBufferRow::NoFolder},
+        {"a system file's", IndexBufferBuilder().entry(9, u"x", 4, false).bytes(), IndexBufferRow::NoFolder},
+        {"another index's keys", IndexBufferBuilder().rawEntry(7, shortKey, 0).bytes(), IndexBufferRow::NoFolder},
+        {"an entry running past the entries in use", IndexBufferBuilder().entry(64, u"a", 5, true).poke16(0x40 + 8, 0x1000).bytes(), IndexBufferRow::Damaged},
+        {"an entry shorter than its header", IndexBufferBuilder().entry(64, u"a", 5, true).poke16(0x40 + 8, 8).bytes(), IndexBufferRow::Damaged},
+        {"entries in use past the buffer", IndexBufferBuilder(512).entry(64, u"a", 5, true).poke16(0x1C, 0x400).bytes(), IndexBufferRow::Damaged},
+    };
     RecordTable refs = MakeMftRefTable();
-    for (const auto& b : buffers) {
-        std::array<std::byte, kSectorSize> first{};
-        ASSERT_EQ(again.ReadSectors(b.sector, 1, first), 1);
-        EXPECT_EQ(AddMftRefRow(again, b.sector, ByteView(first), refs), b.added) << b.what;
+    for (std::size_t i = 0; i < std::size(buffers); ++i) {
+        EXPECT_EQ(AddMftRefRow(ByteView(buffers[i].buffer), 200 + 8 * i, refs), buffers[i].row) << buffers[i].what;
     }
     ASSERT_EQ(refs.RowCount(), 1) << "only the root folder's buffer gives a row";
     EXPECT_EQ(refs.GetCell(0, "sector"), "200");
-    EXPECT_EQ(refs.GetCell(0, "mftReference"), "5");
-    EXPECT_EQ(refs.GetCell(0, "vcn"), "3");
+    EXPECT_EQ(refs.GetCell(0, "mftReference"), "5") << "the record number, without the sequence number";
+    EXPECT_EQ(refs.GetCell(0, "vcn"), "4294967299");
     EXPECT_EQ(refs.GetCell(0, "fsNumber"), "4294967295");
+
+    // The entries in order, with their references and keys' names.
+    std::vector<std::string> seen;
+    const auto buffer = IndexBufferBuilder().entry(64, u"Café", 5, true).entry(0x1000000ABull, u"b.txt", 5, false).bytes();
+    EXPECT_TRUE(ForEachIndexEntry(ByteView(buffer), [&](std::uint64_t ref, ByteView key) {
+        seen.push_back(std::to_string(ref) + " " + (IsFileNameKey(key) ? ParseFileNameValue(key)->name : "-"));
+    }));
+    EXPECT_EQ(seen, (std::vector<std::string>{"64 Café", "4294967467 b.txt", "0 -"}));
+
+    for (const auto& [allocated, size] : {std::pair<std::uint32_t, std::size_t>{4096 - 0x18, 4096}, {0x10000 - 0x18, 0x10000},
+                                          {0x10000, 0}, {4000, 0}, {0, 0}}) {
+        std::vector<std::byte> first = IndexBufferBuilder().bytes();
+        first.resize(512);
+        std::memcpy(first.data() + 0x20, &allocated, 4);
+        EXPECT_EQ(IndexBufferBytes(ByteView(first)), size) << allocated;
+    }
 }
 
 TEST(ValidateNtfsBootSector, EitherCopyServes) {
