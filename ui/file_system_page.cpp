@@ -71,7 +71,7 @@ void FileSystemPage::select(std::size_t number) {
 void FileSystemPage::showDetails(CColoredListCtrl& list, const FileSystemRow& r) {
     list.setColumns({{QStringLiteral("Name"), 242}, {QStringLiteral("Value"), 243}});
     const auto type = FileSystemTypeText(r.type);
-    list.addRow({QStringLiteral("1.   File System                        :    "), QString::number(r.number)});
+    list.addRow({QStringLiteral("1.   File System                        :"), QString::number(r.number)});
     list.addRow({QStringLiteral("2.   Partition Type                    :    "),
                  QString::fromUtf8(type.data(), static_cast<qsizetype>(type.size()))});
     list.addRow({QStringLiteral("3.   File System Start                :    "), QString::number(r.start)});

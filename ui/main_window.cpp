@@ -17,6 +17,7 @@
 
 #include "items/save_summary.h"
 #include "log/recovery_log.h"
+#include "search/advance_search.h"
 
 namespace quorlan::ui {
 
@@ -541,8 +542,42 @@ void CChildDialogExDemoDlg::startStandardSearch(std::size_t partitionIndex) {
         });
 }
 
-void CChildDialogExDemoDlg::startAdvanceSearch(const PartitionVerdict&) {
-    m_prompts->message(QStringLiteral("Advance Search is not available yet."), BoxIcon::Stop);
+void CChildDialogExDemoDlg::startAdvanceSearch(const PartitionVerdict& verdict) {
+    auto request = m_session.PrepareAdvanceSearch(verdict.type, std::pair{verdict.start, verdict.end});
+    if (!request) {
+        m_prompts->message(q(request.error().message), BoxIcon::Stop);
+        return;
+    }
+    m_searchType = verdict.type;
+    m_wizard.searchStarted();
+    m_results->detach();
+    m_fileSystemPage->clear();
+    m_searchPanel->begin(m_selectedSlot.value_or(0), verdict.type, SearchMode::Advance, request->rangeStart,
+                         request->rangeEnd);
+    m_list->clear();
+    applyState();
+    const AdvanceSearchRequest req = *request;
+    auto result = std::make_shared<AdvanceScanResult>();
+    m_runner->start(
+        Job::AdvanceSearch,
+        [this, req, result](WorkerRunner::Context& c) {
+            *result = RunAdvanceSearch(req, *m_session.reader(), m_session.recovery(), c.run());
+        },
+        [this] { advanceSearchFinished(); });
+}
+
+void CChildDialogExDemoDlg::advanceSearchFinished() {
+    std::vector<FileSystemRow> rows;
+    for (const IdentifiedFileSystem& fs : IdentifiedFileSystems(m_session.recovery())) {
+        rows.push_back({fs.number, FileSystemItemText(fs), fs.type, fs.start, fs.sectorsPerCluster});
+    }
+    m_wizard.advanceSearchEnded(rows.size(), m_searchType == FileSystemType::Ntfs);
+    m_fileSystemPage->fill(rows);
+    m_list->setColumns(NameValueColumns());
+    if (!rows.empty()) FileSystemPage::showDetails(*m_list, rows.front());
+    applyState();
+    // Nothing identified: the guidance, and Back to choose another partition or range.
+    if (rows.empty()) m_prompts->advanceGuidance();
 }
 
 void CChildDialogExDemoDlg::selectFileSystem(std::size_t number) {
@@ -551,7 +586,24 @@ void CChildDialogExDemoDlg::selectFileSystem(std::size_t number) {
     if (const FileSystemRow* row = m_fileSystemPage->selected()) FileSystemPage::showDetails(*m_list, *row);
 }
 
-void CChildDialogExDemoDlg::buildEntries(std::size_t) { applyState(); }
+void CChildDialogExDemoDlg::buildEntries(std::size_t number) {
+    // The tree of a file system chosen before goes; the list of file systems stays, so that
+    // Back offers it again without a new scan.
+    m_results->detach();
+    m_list->clear();
+    applyState();
+    auto built = std::make_shared<Result<SearchResult>>(Error{});
+    m_runner->start(
+        Job::EntryBuilding,
+        [this, number, built](WorkerRunner::Context& c) {
+            *built = RunEntryBuilding(number, *m_session.reader(), m_session.recovery(), c.run());
+        },
+        [this, built] {
+            if (!*built) m_prompts->message(q(built->error().message), BoxIcon::Stop);
+            m_wizard.entryBuildingEnded(*built && !(*built)->nothingFound);
+            showResults();
+        });
+}
 
 void CChildDialogExDemoDlg::stopSearch() {
     if (m_runner->job() == Job::Search || m_runner->job() == Job::AdvanceSearch) m_runner->requestStop();

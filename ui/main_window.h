@@ -102,6 +102,8 @@ private:
     void partitionSearchFinished(const Result<LostPartitionResult>& found);
     void startStandardSearch(std::size_t partitionIndex);
     void startAdvanceSearch(const PartitionVerdict& verdict);
+    // The scan and analysis ended: the list of file systems, or the guidance when it is empty.
+    void advanceSearchFinished();
     void buildEntries(std::size_t number);
     void showResults();
     void writeLog();

@@ -261,6 +261,9 @@ private slots:
     void lostPartitionsFoundThenSearched();
     void stoppedPartitionSearchKeepsWhatItFound();
     void floppySearchedAndSaved();
+    void advanceSearchWithoutBootSectorToSavedFiles();
+    void secondOfTwoFileSystemsWithoutRescan();
+    void windowAnswersWhileAScanRuns();
     void progressBarDrawsItsPercentage();
     void deletedFilesCarryTheirTrustMark();
 };
@@ -757,6 +760,174 @@ void MainWindowTest::floppySearchedAndSaved() {
         QCOMPARE(w.wizardStep(), 0);
         QCOMPARE(w.helpText(), help::kDiskPageFloppyBack);
     }
+}
+
+void MainWindowTest::advanceSearchWithoutBootSectorToSavedFiles() {
+    // A FAT16 and an NTFS volume whose boot sectors are zeroed (the table still names the
+    // partition): an Advance Search of the partition's sectors finds the volume, and its files
+    // are browsed and saved as after a Standard Search.
+    const struct {
+        const char* image;
+        const char* type;
+        const char* foundLabel;
+        const char* item;
+        const char* file;  // in the root folder, saved with the bytes Standard Search saves
+    } cases[] = {
+        {"fat16-noboot.img", "FAT16", "Directories Found  :", "File System 1 - FAT16", "Minutes 1.txt"},
+        {"ntfs-bootless.img", "NTFS", "MFT Found   :", "File System 1 - NTFS", "Café résumé.txt"},
+    };
+    for (const auto& c : cases) {
+        Window win(fixture(c.image));
+        CChildDialogExDemoDlg& w = *win.w;
+        win.toPartitionPage(SearchMode::Advance);
+        QCOMPARE(w.findChild<QComboBox*>(QStringLiteral("partitionType"))->currentText(), QLatin1String(c.type));
+        w.next();
+        QCOMPARE(w.wizardStep(), 2);
+        QVERIFY(w.busy());
+        QCOMPARE(w.helpText(), help::kSearchStarted);
+        QVERIFY(w.searchPanel()->isVisible() && w.stopSearchButton()->isVisible());
+        QVERIFY(!w.nextButton()->isVisible());  // Next stays hidden while the scan runs
+        QCOMPARE(w.searchPanel()->foundLabel(), QLatin1String(c.foundLabel));
+        QCOMPARE(w.findChild<QLabel*>(QStringLiteral("Searching Criteria"))->text(), QStringLiteral("Advance Search"));
+        w.waitForWorker();
+        QCOMPARE(w.wizardStep(), 2);
+        QCOMPARE(childTexts(w.fileSystemTree()->topLevelItem(0)), QStringList{QLatin1String(c.item)});
+        QVERIFY(w.nextButton()->isVisible() && w.nextButton()->isEnabled() && w.backButton()->isEnabled());
+        QVERIFY(!w.saveButton()->isEnabled() && !w.saveLogButton()->isEnabled());
+        // The four rows of the file system selected.
+        QCOMPARE(w.propertyList()->topLevelItemCount(), 4);
+        QCOMPARE(w.propertyList()->topLevelItem(0)->text(0), QStringLiteral("1.   File System                        :"));
+        QCOMPARE(w.propertyList()->topLevelItem(1)->text(1), QLatin1String(c.type));
+        QCOMPARE(win.log->advanceGuidance, 0);
+        screenshot(w, QStringLiteral("15-file-systems-") + QLatin1String(c.type));
+
+        w.next();
+        w.waitForWorker();
+        QCOMPARE(w.wizardStep(), 3);
+        QCOMPARE(w.helpText(), help::kResults);
+        QVERIFY(w.saveButton()->isEnabled() && w.saveLogButton()->isEnabled());
+        const QStringList names = win.listRoot();
+        QVERIFY2(names.contains(QString::fromUtf8(c.file)), qPrintable(names.join(QLatin1Char(','))));
+        screenshot(w, QStringLiteral("16-advance-results-") + QLatin1String(c.type));
+
+        QTemporaryDir dest;
+        win.prompts->destination = dest.path();
+        w.save(true);
+        w.waitForWorker();
+        QFile saved(dest.filePath(QString::fromUtf8(c.file)));
+        QVERIFY2(saved.open(QIODevice::ReadOnly), qPrintable(filesBelow(dest.path()).join(QLatin1Char(','))));
+        QVERIFY(saved.size() > 0);
+
+        // A log of the Advance Search, and the question at exit.
+        win.prompts->logFile = dest.filePath(QStringLiteral("advance.qlg"));
+        w.saveLog();
+        QVERIFY(QFileInfo::exists(dest.filePath(QStringLiteral("ADVANCE.QLG"))) ||
+                QFileInfo::exists(dest.filePath(QStringLiteral("advance.qlg"))));
+        QVERIFY(w.wizard().asksToSaveAtExit());
+    }
+}
+
+void MainWindowTest::secondOfTwoFileSystemsWithoutRescan() {
+    // A FAT32 and a FAT16 volume on a disk whose partition table is zeroed: the partition page
+    // finds both, an Advance Search of the whole disk lists both, and each is shown in turn
+    // with no second scan.
+    Window win(fixture("fat-two-volumes.img"));
+    CChildDialogExDemoDlg& w = *win.w;
+    win.toPartitionPage(SearchMode::Advance);
+    w.waitForWorker();  // the table lists nothing: the lost-partition search runs first
+    QCOMPARE(childTexts(w.partitionTree()->topLevelItem(0)).size(), 2);
+    w.findChild<QComboBox*>(QStringLiteral("partitionType"))->setCurrentIndex(1);  // FAT32
+    w.findChild<QLineEdit*>(QStringLiteral("startSector"))->setText(QStringLiteral("0"));
+    w.findChild<QLineEdit*>(QStringLiteral("endSector"))->setText(QString::number(w.session().reader()->totalSectors()));
+    w.next();
+    w.waitForWorker();
+    QCOMPARE(w.wizardStep(), 2);
+    const QStringList items = childTexts(w.fileSystemTree()->topLevelItem(0));
+    QCOMPARE(items.size(), 2);
+    QVERIFY(items.at(1).startsWith(QStringLiteral("File System 2 - ")));
+    screenshot(w, QStringLiteral("17-two-file-systems"));
+
+    auto volumeText = [&](std::size_t number) {
+        w.selectFileSystem(number);
+        QTest::qWait(0);
+        if (w.propertyList()->topLevelItemCount() != 4 ||
+            w.propertyList()->topLevelItem(0)->text(1) != QString::number(number)) {
+            return QStringLiteral("details of another file system");
+        }
+        w.next();
+        w.waitForWorker();
+        if (w.wizardStep() != 3) return QStringLiteral("not on the results page");
+        QTemporaryDir dest;
+        win.prompts->destination = dest.path();
+        w.save(true);
+        w.waitForWorker();
+        QFile f(dest.filePath(QStringLiteral("volume.txt")));
+        const QString text = f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QStringLiteral("no volume.txt");
+        w.back();  // to the list of file systems, which stays as the scan left it
+        return text;
+    };
+    QCOMPARE(volumeText(2), QStringLiteral("the FAT16 volume\n"));
+    QCOMPARE(w.wizardStep(), 2);
+    QCOMPARE(w.helpText(), help::kFileSystems);
+    QCOMPARE(childTexts(w.fileSystemTree()->topLevelItem(0)), items);
+    QCOMPARE(volumeText(1), QStringLiteral("the FAT32 volume\n"));
+    QCOMPARE(volumeText(2), QStringLiteral("the FAT16 volume\n"));
+
+    // Back from the list leads to the partition page; nothing identified in an empty range
+    // shows the Advance guidance.
+    w.back();
+    QCOMPARE(w.wizardStep(), 1);
+    w.findChild<QLineEdit*>(QStringLiteral("startSector"))->setText(QStringLiteral("240000"));
+    w.findChild<QLineEdit*>(QStringLiteral("endSector"))->setText(QStringLiteral("240100"));
+    w.next();
+    w.waitForWorker();
+    QCOMPARE(win.log->advanceGuidance, 1);
+    QCOMPARE(w.helpText(), help::kNoFileSystem);
+    QVERIFY(!w.nextButton()->isEnabled() && w.backButton()->isEnabled());
+    w.back();
+    QCOMPARE(w.wizardStep(), 1);
+}
+
+void MainWindowTest::windowAnswersWhileAScanRuns() {
+    // An Advance Search of a large empty disk: the window's event loop runs while the worker
+    // scans (the progress bar moves), and Stop Searching ends the scan within a second.
+    QTemporaryDir dir;
+    const QString image = dir.filePath(QStringLiteral("large.img"));
+    {
+        QFile f(image);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QVERIFY(f.resize(qint64{4} << 30));  // sparse: 4 GiB of zeros
+    }
+    Window win(image);
+    CChildDialogExDemoDlg& w = *win.w;
+    win.prompts->answers = {true};  // stop the automatic lost-partition search
+    win.toPartitionPage(SearchMode::Advance);
+    if (w.busy()) {
+        w.stopPartitionSearch();
+        w.waitForWorker();
+    }
+    w.findChild<QComboBox*>(QStringLiteral("partitionType"))->setCurrentIndex(1);
+    w.findChild<QLineEdit*>(QStringLiteral("startSector"))->setText(QStringLiteral("0"));
+    w.findChild<QLineEdit*>(QStringLiteral("endSector"))->setText(QString::number(w.session().reader()->totalSectors()));
+    w.next();
+    QVERIFY(w.busy());
+    // Timers fire while the scan runs: the window is not blocked.
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(20);
+    QTRY_VERIFY_WITH_TIMEOUT(w.searchPanel()->bar()->GetPos() > 0, 20000);
+    QVERIFY(ticks > 0);
+    QVERIFY2(w.busy(), "the scan ended before it could be stopped");
+    screenshot(w, QStringLiteral("18-scan-running"));
+    QElapsedTimer clock;
+    clock.start();
+    w.stopSearch();
+    QTRY_VERIFY_WITH_TIMEOUT(!w.busy(), 1000);
+    QVERIFY(clock.elapsed() < 1000);
+    // Stopped: the analysis ran over what was scanned; the empty disk holds nothing.
+    QCOMPARE(w.wizardStep(), 2);
+    QCOMPARE(win.log->advanceGuidance, 1);
 }
 
 void MainWindowTest::progressBarDrawsItsPercentage() {
