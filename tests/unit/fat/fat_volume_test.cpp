@@ -202,12 +202,12 @@ TEST(FollowClusterChain, Fat12EntriesArePackedTwoPerThreeBytes) {
 
 TEST(ReadFatBootSector, TakesTheFloppysOwnMediaByte) {
     // A 1.44 MB floppy as mkfs.fat formats it: media byte 0xF0 in the boot sector and the FATs.
-    for (const std::uint8_t media : {0xF0, 0xF9, 0xE5}) {
+    for (const std::uint8_t media : std::initializer_list<std::uint8_t>{0xF0, 0xF9, 0xE5}) {
         DiskBuilder disk(2880);
         disk.byte(0, 0, 0xEB).byte(0, 1, 0x3C).byte(0, 2, 0x90).u16(0, 11, 512).byte(0, 13, 1).u16(0, 14, 1);
         disk.byte(0, 16, 2).u16(0, 17, 224).u16(0, 19, 2880).byte(0, 21, media).u16(0, 22, 9).text(0, 54, "FAT12   ");
         disk.signature(0);
-        for (const std::uint64_t fat : {1, 10}) disk.byte(fat, 0, media).byte(fat, 1, 0xFF).byte(fat, 2, 0xFF);
+        for (const std::uint64_t fat : {std::uint64_t{1}, std::uint64_t{10}}) disk.byte(fat, 0, media).byte(fat, 1, 0xFF).byte(fat, 2, 0xFF);
         SectorReader reader(disk.source());
         const auto params = ReadFatBootSector(reader, 0, FileSystemType::Fat12);
         if (media == 0xE5) {  // no media descriptor
