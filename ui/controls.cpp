@@ -85,7 +85,8 @@ CColoredListCtrl::CColoredListCtrl(QWidget* parent) : QTreeWidget(parent) {
 
 void CColoredListCtrl::sortByColumn(int column) {
     // The same column again reverses the order; another one sorts ascending.
-    m_sortOrder = column == m_sortColumn && m_sortOrder == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
+    m_sortOrder = column == m_sortColumn && m_sortOrder == Qt::AscendingOrder ? Qt::DescendingOrder
+                                                                              : Qt::AscendingOrder;
     m_sortColumn = column;
     header()->setSortIndicatorShown(true);
     sortItems(column, m_sortOrder);

@@ -33,7 +33,9 @@ void panelBackground(QWidget* w) {
 
 // A blue link that opens an address with the desktop's handler; the hand cursor over it.
 QLabel* link(const QString& text, const QString& address, QWidget* parent) {
-    auto* l = new QLabel(QStringLiteral("<a href=\"%1\" style=\"color:blue\">%2</a>").arg(address.toHtmlEscaped(), text.toHtmlEscaped()), parent);
+    auto* l = new QLabel(QStringLiteral("<a href=\"%1\" style=\"color:blue\">%2</a>")
+                             .arg(address.toHtmlEscaped(), text.toHtmlEscaped()),
+                         parent);
     l->setCursor(Qt::PointingHandCursor);
     l->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
     QObject::connect(l, &QLabel::linkActivated, [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); });
@@ -41,9 +43,13 @@ QLabel* link(const QString& text, const QString& address, QWidget* parent) {
 }
 
 QString supportMail() {
-    return QStringLiteral("mailto:%1?subject=Quorlan%%20support&body=Operating%%20system:%%0ASecurity%%20software:%%0A"
-                          "Hardware%%20configuration:%%0AStorage%%20media%%20type,%%20capacity%%20and%%20manufacturer:%%0A"
-                          "Possible%%20cause%%20of%%20the%%20data%%20loss:%%0AError%%20message:%%0AFurther%%20details:")
+    return QStringLiteral(
+               "mailto:%1?subject=Quorlan%%20support&body=Operating%%20system:%%0ASecurity%%"
+               "20software:%%0A"
+               "Hardware%%20configuration:%%0AStorage%%20media%%20type,%%20capacity%%20and%%"
+               "20manufacturer:%%0A"
+               "Possible%%20cause%%20of%%20the%%20data%%20loss:%%0AError%%20message:%%0AFurther%%"
+               "20details:")
         .arg(QString::fromLatin1(kSupportAddress));
 }
 
@@ -107,14 +113,20 @@ void guidanceLayout(QDialog* dlg, const QString& heading, const QStringList& not
 
 CMsgStand::CMsgStand(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("msgStand"));
-    guidanceLayout(this,
-                   QStringLiteral("Recovery is not possible in Standard Search mode, use Advance Search to recover your data."),
-                   {QStringLiteral("1. Both the recovery modes (i.e. Standard Search and Advance Search) recover data using "
-                                   "different"),
-                    QStringLiteral(" Data Recovery Techniques in different cases of data loss. In most of the data loss "
-                                   "cases, at least "),
-                    QStringLiteral("one recovery mode may work for you, even if another fails to recover data."),
-                    QStringLiteral("2. It is strongly recommended that you should allow every process to be completed 100%.")});
+    guidanceLayout(
+        this,
+        QStringLiteral("Recovery is not possible in Standard Search mode, use Advance Search to "
+                       "recover your data."),
+        {QStringLiteral("1. Both the recovery modes (i.e. Standard Search and Advance Search) "
+                        "recover data using "
+                        "different"),
+         QStringLiteral(
+             " Data Recovery Techniques in different cases of data loss. In most of the data loss "
+             "cases, at least "),
+         QStringLiteral(
+             "one recovery mode may work for you, even if another fails to recover data."),
+         QStringLiteral("2. It is strongly recommended that you should allow every process to be "
+                        "completed 100%.")});
 }
 
 CAdvanceDlg::CAdvanceDlg(QWidget* parent) : QDialog(parent) {
@@ -145,11 +157,14 @@ CInfo::CInfo(QWidget* parent) : QDialog(parent) {
     layout->addWidget(heading);
     for (const char* line :
          {"Please use any of the following method to recover Data from your USB Storage Media :",
-          "1. Unplug your storage media and plug it again. Once you have connected your media, click retry button to "
+          "1. Unplug your storage media and plug it again. Once you have connected your media, "
+          "click retry button to "
           "continue.",
-          "2. OR, if you are using USB HUB to connect multiple USB Devices to your PC, Please remove USB HUB from your PC "
+          "2. OR, if you are using USB HUB to connect multiple USB Devices to your PC, Please "
+          "remove USB HUB from your PC "
           " and try   connecting your storage media directly to the usb port of your computer.",
-          "3. OR, if your current system configuration is still not enabling you to go ahead with Data recovery, Please "
+          "3. OR, if your current system configuration is still not enabling you to go ahead with "
+          "Data recovery, Please "
           "try recovering data on different machine (having different OS, if possible)."}) {
         auto* l = new QLabel(QString::fromLatin1(line), this);
         l->setWordWrap(true);
@@ -321,7 +336,8 @@ void QtPrompts::message(const QString& text, BoxIcon icon, const QString& captio
 }
 
 bool QtPrompts::question(const QString& text, bool defaultNo) {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Quorlan"), text, QMessageBox::Yes | QMessageBox::No, m_parent);
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Quorlan"), text,
+                    QMessageBox::Yes | QMessageBox::No, m_parent);
     box.setDefaultButton(defaultNo ? QMessageBox::No : QMessageBox::Yes);
     return box.exec() == QMessageBox::Yes;
 }
@@ -373,8 +389,9 @@ std::optional<QString> QtPrompts::openLogFile() {
 }
 
 std::optional<QString> QtPrompts::openImageFile() {
-    const QString file = QFileDialog::getOpenFileName(m_parent, QStringLiteral("Open Image"), QDir::homePath(),
-                                                      QStringLiteral("Disk images (*.img *.dd *.raw *.bin *.ima);;All files (*)"));
+    const QString file = QFileDialog::getOpenFileName(
+        m_parent, QStringLiteral("Open Image"), QDir::homePath(),
+        QStringLiteral("Disk images (*.img *.dd *.raw *.bin *.ima);;All files (*)"));
     if (file.isEmpty()) return std::nullopt;
     return file;
 }

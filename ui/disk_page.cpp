@@ -54,7 +54,8 @@ void DiskPage::fill(const std::vector<DiskInfo>& disks) {
     root->setIcon(0, m_tree->style()->standardIcon(QStyle::SP_ComputerIcon));
     for (const DiskInfo& d : disks) {
         auto* item = new QTreeWidgetItem(root, {QString::fromStdString(DiskTreeNodeText(d))});
-        item->setIcon(0, m_tree->style()->standardIcon(IsFloppyDisk(d) ? QStyle::SP_DriveFDIcon : QStyle::SP_DriveHDIcon));
+        item->setIcon(0, m_tree->style()->standardIcon(IsFloppyDisk(d) ? QStyle::SP_DriveFDIcon
+                                                                       : QStyle::SP_DriveHDIcon));
         item->setData(0, kSlotRole, QVariant::fromValue<qulonglong>(d.Index));
         item->setToolTip(0, QString::fromStdString(d.DeviceID));
     }

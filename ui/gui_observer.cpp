@@ -39,7 +39,8 @@ void GuiObserver::countingFiles(std::uint64_t count) {
     const std::lock_guard lock(m_mutex);
     m_state.counting = count;
 }
-void GuiObserver::savingFile(std::string_view name, std::string_view folder, std::uint64_t number, std::uint64_t total) {
+void GuiObserver::savingFile(std::string_view name, std::string_view folder, std::uint64_t number,
+                             std::uint64_t total) {
     const std::lock_guard lock(m_mutex);
     m_state.fileName = name;
     m_state.filePath = folder;

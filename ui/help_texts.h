@@ -10,18 +10,23 @@ namespace quorlan::ui {
 
 namespace help {
 inline const QString kDiskPage = QString::fromUtf8(
-    "Select the disk from left Panel from which you want to recover Data. Select the searching criteria (Standard "
-    "Search or Advance Search) and Press \u2018Next\u2019 button to Proceed. Both the recovery Modes recover data using "
+    "Select the disk from left Panel from which you want to recover Data. Select the searching "
+    "criteria (Standard "
+    "Search or Advance Search) and Press \u2018Next\u2019 button to Proceed. Both the recovery "
+    "Modes recover data using "
     "different recovery techniques in different cases of data loss.");
 inline const QString kDiskPageFloppyBack = QStringLiteral(
     "Select the disk from left Panel from which you want to recover Data. Select searching criteria (Standard Search "
     "or Advance Search) and Press 'Next' button to Proceed");
 inline const QString kPartitionPageNext = QString::fromUtf8(
-    "Select the Partition from left Panel from which you want to recover Data. If the partition (from which you want to "
-    "recover your data) is not in the list, Press \u2018Search More Partitions\u2019 button to search other Lost or "
+    "Select the Partition from left Panel from which you want to recover Data. If the partition "
+    "(from which you want to "
+    "recover your data) is not in the list, Press \u2018Search More Partitions\u2019 button to "
+    "search other Lost or "
     "Deleted Partitions. Press \u2018Next\u2019 button to start searching Data.");
 inline const QString kPartitionPageBack = QStringLiteral(
-    "Select the Partition from left Panel from which you want to recover Data. Press 'Search More Partitions' button to "
+    "Select the Partition from left Panel from which you want to recover Data. Press 'Search More "
+    "Partitions' button to "
     "search other Lost or Deleted Partitions. Press 'Next' button to start searching Data.");
 inline const QString kNoType = QStringLiteral(
     "Select the Partition Type from which you want to recover Data and press 'Next' button to start searching Data. Or "
@@ -40,16 +45,19 @@ inline const QString kFileSystemsNtfs = QStringLiteral(
 inline const QString kNoFileSystem =
     QStringLiteral("No File System could be identified. Click on 'Back' button to select another Partition.");
 inline const QString kResults = QStringLiteral(
-    "Select Files and Folders from left Panel Directories' Tree and Click on 'Save' button in Toolbar to save recovered "
+    "Select Files and Folders from left Panel Directories' Tree and Click on 'Save' button in "
+    "Toolbar to save recovered "
     "Files and Folders.");
 // After a search that ran to its end the sentence says "left panel".
 inline const QString kSearchFinished = QStringLiteral(
-    "Select Files and Folders from left panel Directories' Tree and Click on 'Save' button in Toolbar to save recovered "
+    "Select Files and Folders from left panel Directories' Tree and Click on 'Save' button in "
+    "Toolbar to save recovered "
     "Files and Folders.");
 inline const QString kPartitionSearchRunning = QStringLiteral(
     "To stop press 'Stop Searching Partition' button or Please wait for the process to be completed. It is strongly "
     "recommended that you should allow the software to complete the Process.");
-inline const QString kTableCorrupt = QStringLiteral("Partition Table is corrupted. Software is Searching Partitions...");
+inline const QString kTableCorrupt =
+    QStringLiteral("Partition Table is corrupted. Software is Searching Partitions...");
 // Its lines are joined by carriage return, carriage return, line feed.
 inline const QString kOnlineHelp = QStringLiteral(
     "____________________ ONLINE HELP _____________________________\r\r\n\r\r\n"

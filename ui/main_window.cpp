@@ -167,7 +167,8 @@ void CChildDialogExDemoDlg::buildUi() {
     grid->addWidget(m_help, 3, 0, 1, 2);
 
     auto* nav = new QHBoxLayout;
-    m_stopSearch = new QPushButton(style()->standardIcon(QStyle::SP_BrowserStop), QStringLiteral("Stop Searching"), this);
+    m_stopSearch = new QPushButton(style()->standardIcon(QStyle::SP_BrowserStop),
+                                   QStringLiteral("Stop Searching"), this);
     m_stopSearch->setObjectName(QStringLiteral("stopSearch"));
     m_stopSearch->setToolTip(QStringLiteral("Stop Search"));
     connect(m_stopSearch, &QPushButton::clicked, this, &CChildDialogExDemoDlg::stopSearch);
@@ -671,7 +672,8 @@ void CChildDialogExDemoDlg::openItem() {
     }
     // A file is saved into a folder of its own and opened with the desktop's application for it.
     if (!m_openFolder || !m_openFolder->isValid()) m_openFolder = std::make_unique<QTemporaryDir>();
-    const QString destination = QDir(m_openFolder->path()).filePath(QString::number(QDateTime::currentMSecsSinceEpoch()));
+    const QString destination =
+        QDir(m_openFolder->path()).filePath(QString::number(QDateTime::currentMSecsSinceEpoch()));
     const ListedRow file = *row;
     runSave([this, file](WorkerRunner::Context&) { return PlanOpenFile(m_session.recovery(), file); }, destination,
             true);
@@ -682,7 +684,8 @@ void CChildDialogExDemoDlg::openItem() {
 void CChildDialogExDemoDlg::save(bool all) {
     if (!m_wizard.canSave()) return;
     if (m_lastDestination.isEmpty()) {
-        m_lastDestination = QStandardPaths::writableLocation(QStandardPaths::HomeLocation) + QStringLiteral("/Recovered");
+        m_lastDestination = QStandardPaths::writableLocation(QStandardPaths::HomeLocation) +
+                            QStringLiteral("/Recovered");
     }
     const auto destination = m_prompts->saveDestination(m_lastDestination);
     if (!destination) return;
@@ -781,7 +784,8 @@ void CChildDialogExDemoDlg::writeLog() {
     }
     const auto file = m_prompts->saveLogFile();
     if (!file) return;
-    auto written = WriteRecoveryLog(RecoveryLogPath(file->toStdString()), m_session.recovery(), m_session.selectedDiskModel());
+    auto written = WriteRecoveryLog(RecoveryLogPath(file->toStdString()), m_session.recovery(),
+                                    m_session.selectedDiskModel());
     if (!written) m_prompts->message(q(written.error().message), BoxIcon::Stop);
 }
 

@@ -42,7 +42,8 @@ PartitionPage::PartitionPage(QWidget* parent) : QObject(parent) {
     grid->addWidget(m_typeLabel, 1, 0);
     m_type = new QComboBox(m_panel);
     m_type->setObjectName(QStringLiteral("partitionType"));
-    m_type->addItems({QStringLiteral("FAT16"), QStringLiteral("FAT32"), QStringLiteral("NTFS"), QStringLiteral("UNKNOWN")});
+    m_type->addItems({QStringLiteral("FAT16"), QStringLiteral("FAT32"), QStringLiteral("NTFS"),
+                      QStringLiteral("UNKNOWN")});
     grid->addWidget(m_type, 1, 1);
     m_startLabel = new CColorStatic(QStringLiteral("Start Sector :"), m_panel);
     grid->addWidget(m_startLabel, 2, 0);
@@ -162,7 +163,8 @@ void PartitionPage::addUnknownPartition() {
 }
 
 void PartitionPage::setMode(SearchMode mode) {
-    m_modeLabel->setText(mode == SearchMode::Advance ? QStringLiteral("Advance Search") : QStringLiteral("Standard Search"));
+    m_modeLabel->setText(mode == SearchMode::Advance ? QStringLiteral("Advance Search")
+                                                     : QStringLiteral("Standard Search"));
 }
 
 void PartitionPage::preset(const PartitionEntry* partition, std::uint64_t diskSectors) {

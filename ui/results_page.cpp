@@ -75,7 +75,8 @@ QIcon ResultsPage::iconFor(const ListedRow& row) const {
     static const QMimeDatabase mime;
     const QMimeType type = mime.mimeTypeForFile(QString::fromStdString(row.name), QMimeDatabase::MatchExtension);
     return QIcon::fromTheme(type.iconName(),
-                            QIcon::fromTheme(type.genericIconName(), m_tree->style()->standardIcon(QStyle::SP_FileIcon)));
+                            QIcon::fromTheme(type.genericIconName(),
+                                             m_tree->style()->standardIcon(QStyle::SP_FileIcon)));
 }
 
 void ResultsPage::showListing(CColoredListCtrl& list, TreeItem* folder, std::vector<ListedRow> rows, bool ntfs) {

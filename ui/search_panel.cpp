@@ -46,7 +46,8 @@ void SearchPanel::begin(std::size_t diskNumber, FileSystemType type, SearchMode 
     m_counter = ntfs ? Counter::RecordsFound : Counter::FoldersFound;
     m_foundLabel->setText(shown(ntfs ? QStringLiteral("MFT Found\t\t\t:") : QStringLiteral("Directories Found\t\t:")));
     m_disk->setText(QString::number(diskNumber));
-    m_fileSystem->setText(QString::fromUtf8(FileSystemTypeText(type).data(), static_cast<qsizetype>(FileSystemTypeText(type).size())));
+    m_fileSystem->setText(QString::fromUtf8(
+        FileSystemTypeText(type).data(), static_cast<qsizetype>(FileSystemTypeText(type).size())));
     m_found->setText(QStringLiteral("0"));
     m_bootSectors->setText(QStringLiteral("0"));
     const auto modeText = SearchModeText(mode);
@@ -62,7 +63,8 @@ void SearchPanel::begin(std::size_t diskNumber, FileSystemType type, SearchMode 
 void SearchPanel::show(const ObservedState& s) {
     ShowPhase(*m_bar, s);
     m_status->setText(QString::fromStdString(s.status));
-    if (const auto it = s.counters.find(m_counter); it != s.counters.end()) m_found->setText(QString::number(it->second));
+    if (const auto it = s.counters.find(m_counter); it != s.counters.end())
+        m_found->setText(QString::number(it->second));
     if (const auto it = s.counters.find(Counter::BootSectorsFound); it != s.counters.end()) {
         m_bootSectors->setText(QString::number(it->second));
     }

@@ -135,7 +135,9 @@ public:
     [[nodiscard]] bool canSaveLog() const;
     [[nodiscard]] bool canSave() const;
     // Listing a folder or saving: another job of the results page.
-    [[nodiscard]] bool canStartResultsJob() const { return m_page == Page::Results && m_job == Job::None && m_resultsShown; }
+    [[nodiscard]] bool canStartResultsJob() const {
+        return m_page == Page::Results && m_job == Job::None && m_resultsShown;
+    }
     void resultsJobStarted(Job job);
     void resultsJobEnded();
 

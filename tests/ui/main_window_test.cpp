@@ -156,7 +156,8 @@ QStringList treeTexts(const QAbstractItemModel& model, const QModelIndex& parent
 }
 
 QModelIndex findIndex(const QAbstractItemModel& model, const QString& text) {
-    const QModelIndexList found = model.match(model.index(0, 0), Qt::DisplayRole, text, 1, Qt::MatchExactly | Qt::MatchRecursive);
+    const QModelIndexList found = model.match(model.index(0, 0), Qt::DisplayRole, text, 1,
+                                              Qt::MatchExactly | Qt::MatchRecursive);
     return found.isEmpty() ? QModelIndex() : found.first();
 }
 
@@ -193,7 +194,9 @@ QStringList filesBelow(const QString& dir) {
     QStringList out;
     if (!QFileInfo(dir).isDir()) return out;
     for (const auto& e : std::filesystem::recursive_directory_iterator(dir.toStdString())) {
-        if (e.is_regular_file()) out << QString::fromStdString(std::filesystem::relative(e.path(), dir.toStdString()).string());
+        if (e.is_regular_file())
+            out << QString::fromStdString(
+                std::filesystem::relative(e.path(), dir.toStdString()).string());
     }
     out.sort();
     return out;
@@ -393,7 +396,8 @@ void MainWindowTest::logSavedAndLoadedGivesTheSameTree() {
         win.prompts->logFile = written;
         w.loadLog();
         QVERIFY(w.findChild<QLabel*>(QStringLiteral("treeLoadText"))->isVisible());
-        QCOMPARE(w.findChild<QLabel*>(QStringLiteral("treeLoadText"))->text(), QStringLiteral("Loading tree, Please Wait..."));
+        QCOMPARE(w.findChild<QLabel*>(QStringLiteral("treeLoadText"))->text(),
+                 QStringLiteral("Loading tree, Please Wait..."));
         w.waitForWorker();
         QCOMPARE(w.wizardStep(), 3);
         QCOMPARE(treeTexts(*w.resultModel()), before);
@@ -469,7 +473,8 @@ void MainWindowTest::guidanceAndExitQuestions() {
     win.prompts->answers = {false, false};
     QVERIFY(!w.close());
     QCOMPARE(win.log->questions,
-             (QStringList{QStringLiteral("Do you want to save the recovery?"), QStringLiteral("Do you want to exit from Quorlan?")}));
+             (QStringList{QStringLiteral("Do you want to save the recovery?"),
+                          QStringLiteral("Do you want to exit from Quorlan?")}));
     QCOMPARE(w.wizardStep(), 3);
     win.prompts->answers = {false, true};
     QVERIFY(w.close());
@@ -492,8 +497,10 @@ void MainWindowTest::noMediaDialogOffersAnImage() {
     CInfo dialog;
     QStringList texts;
     for (const QLabel* l : dialog.findChildren<QLabel*>()) texts << l->text();
-    QVERIFY(texts.contains(QStringLiteral("Could not find any Pen Drive or other USB Removable Media connected to your system.")));
-    QVERIFY(texts.contains(QStringLiteral("Please use any of the following method to recover Data from your USB Storage Media :")));
+    QVERIFY(texts.contains(QStringLiteral(
+        "Could not find any Pen Drive or other USB Removable Media connected to your system.")));
+    QVERIFY(texts.contains(QStringLiteral(
+        "Please use any of the following method to recover Data from your USB Storage Media :")));
     QCOMPARE(texts.filter(QRegularExpression(QStringLiteral("^[123]\\. "))).size(), 3);
     QVERIFY(texts.contains(QStringLiteral("Important:")));
     QStringList buttons;
@@ -577,7 +584,9 @@ void MainWindowTest::fileListSortsAndOpensFiles() {
     list->sortByColumn(0);
     QStringList names = listColumn(list, 0);
     QStringList sorted = names;
-    std::sort(sorted.begin(), sorted.end(), [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+    std::sort(sorted.begin(), sorted.end(), [](const QString& a, const QString& b) {
+        return a.compare(b, Qt::CaseInsensitive) < 0;
+    });
     QCOMPARE(names, sorted);
     screenshot(w, QStringLiteral("7-file-list-sorted"));
 
@@ -641,7 +650,8 @@ void MainWindowTest::partitionPageChecksItsInput() {
     Window standard(blankImage(dir));
     standard.toPartitionPage(SearchMode::Standard);
     standard.w->waitForWorker();  // the table lists nothing: the lost-partition search ran
-    QCOMPARE(childTexts(standard.w->partitionTree()->topLevelItem(0)), QStringList{QStringLiteral("Unknown Partition")});
+    QCOMPARE(childTexts(standard.w->partitionTree()->topLevelItem(0)),
+             QStringList{QStringLiteral("Unknown Partition")});
     QCOMPARE(standard.w->propertyList()->topLevelItem(2)->text(1), QStringLiteral("Unknown Partition"));
     standard.w->next();
     QCOMPARE(standard.log->guidance, 1);
@@ -670,7 +680,10 @@ void MainWindowTest::lostPartitionsFoundThenSearched() {
     QVERIFY(w.findChild<QPushButton*>(QStringLiteral("searchMorePartitions"))->isVisible());
     // The first found partition is shown, with how it was found.
     QCOMPARE(w.propertyList()->topLevelItem(2)->text(1), QStringLiteral("FAT32"));
-    QVERIFY(w.propertyList()->topLevelItem(w.propertyList()->topLevelItemCount() - 1)->text(1).startsWith(QStringLiteral("Boot Sector")));
+    QVERIFY(w.propertyList()
+                ->topLevelItem(w.propertyList()->topLevelItemCount() - 1)
+                ->text(1)
+                .startsWith(QStringLiteral("Boot Sector")));
     screenshot(w, QStringLiteral("11-partitions-found"));
 
     w.next();
@@ -683,7 +696,8 @@ void MainWindowTest::lostPartitionsFoundThenSearched() {
     w.back();
     w.chooseRange(true);
     QCOMPARE(w.findChild<QLineEdit*>(QStringLiteral("rangeStart"))->text(), QStringLiteral("0"));
-    QCOMPARE(w.findChild<QLineEdit*>(QStringLiteral("rangeEnd"))->text(), QString::number(w.session().reader()->totalSectors()));
+    QCOMPARE(w.findChild<QLineEdit*>(QStringLiteral("rangeEnd"))->text(),
+             QString::number(w.session().reader()->totalSectors()));
     w.searchMorePartitions();
     QCOMPARE(w.helpText(), help::kPartitionSearchRunning);
     w.waitForWorker();
@@ -731,7 +745,8 @@ void MainWindowTest::floppySearchedAndSaved() {
         QVERIFY(!w.findChild<CCustomRadio*>(QStringLiteral("advanceRadio"))->isEnabled());
         QCOMPARE(w.propertyList()->topLevelItemCount(), 0);
         win.searchPartition(0);
-        QCOMPARE(childTexts(w.partitionTree()->topLevelItem(0)), QStringList{QStringLiteral("Partition - 1 ( FAT12 )")});
+        QCOMPARE(childTexts(w.partitionTree()->topLevelItem(0)),
+                 QStringList{QStringLiteral("Partition - 1 ( FAT12 )")});
         const QStringList names = win.listRoot();
         QVERIFY2(names.contains(QStringLiteral("readme.txt")), qPrintable(names.join(QLatin1Char(','))));
         QVERIFY(names.contains(QStringLiteral("Photos")));
@@ -742,7 +757,8 @@ void MainWindowTest::floppySearchedAndSaved() {
         w.save(true);
         w.waitForWorker();
         const QStringList files = filesBelow(dest.path());
-        QVERIFY2(files.contains(QStringLiteral("Photos/2024 Holiday/IMG_0002.JPG")), qPrintable(files.join(QLatin1Char(','))));
+        QVERIFY2(files.contains(QStringLiteral("Photos/2024 Holiday/IMG_0002.JPG")),
+                 qPrintable(files.join(QLatin1Char(','))));
         QFile playlist(dest.filePath(QStringLiteral("Music/playlist.m3u")));
         QVERIFY(playlist.open(QIODevice::ReadOnly));
         QByteArray expected;
@@ -796,7 +812,8 @@ void MainWindowTest::advanceSearchWithoutBootSectorToSavedFiles() {
         QVERIFY(!w.saveButton()->isEnabled() && !w.saveLogButton()->isEnabled());
         // The four rows of the file system selected.
         QCOMPARE(w.propertyList()->topLevelItemCount(), 4);
-        QCOMPARE(w.propertyList()->topLevelItem(0)->text(0), QStringLiteral("1.   File System                        :"));
+        QCOMPARE(w.propertyList()->topLevelItem(0)->text(0),
+                 QStringLiteral("1.   File System                        :"));
         QCOMPARE(w.propertyList()->topLevelItem(1)->text(1), QLatin1String(c.type));
         QCOMPARE(win.log->advanceGuidance, 0);
         screenshot(w, QStringLiteral("15-file-systems-") + QLatin1String(c.type));
@@ -838,7 +855,8 @@ void MainWindowTest::secondOfTwoFileSystemsWithoutRescan() {
     QCOMPARE(childTexts(w.partitionTree()->topLevelItem(0)).size(), 2);
     w.findChild<QComboBox*>(QStringLiteral("partitionType"))->setCurrentIndex(1);  // FAT32
     w.findChild<QLineEdit*>(QStringLiteral("startSector"))->setText(QStringLiteral("0"));
-    w.findChild<QLineEdit*>(QStringLiteral("endSector"))->setText(QString::number(w.session().reader()->totalSectors()));
+    w.findChild<QLineEdit*>(QStringLiteral("endSector"))
+        ->setText(QString::number(w.session().reader()->totalSectors()));
     w.next();
     w.waitForWorker();
     QCOMPARE(w.wizardStep(), 2);
@@ -862,7 +880,8 @@ void MainWindowTest::secondOfTwoFileSystemsWithoutRescan() {
         w.save(true);
         w.waitForWorker();
         QFile f(dest.filePath(QStringLiteral("volume.txt")));
-        const QString text = f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QStringLiteral("no volume.txt");
+        const QString text = f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll())
+                                                         : QStringLiteral("no volume.txt");
         w.back();  // to the list of file systems, which stays as the scan left it
         return text;
     };
@@ -908,7 +927,8 @@ void MainWindowTest::windowAnswersWhileAScanRuns() {
     }
     w.findChild<QComboBox*>(QStringLiteral("partitionType"))->setCurrentIndex(1);
     w.findChild<QLineEdit*>(QStringLiteral("startSector"))->setText(QStringLiteral("0"));
-    w.findChild<QLineEdit*>(QStringLiteral("endSector"))->setText(QString::number(w.session().reader()->totalSectors()));
+    w.findChild<QLineEdit*>(QStringLiteral("endSector"))
+        ->setText(QString::number(w.session().reader()->totalSectors()));
     w.next();
     QVERIFY(w.busy());
     // Timers fire while the scan runs: the window is not blocked.

@@ -87,7 +87,9 @@ TEST(InferFatParams, WorksTheLayoutOutFromTwoFolders) {
         disk.byte(fat.p.firstFAT, 0, 0xF8).byte(fat.p.firstFAT, 1, 0xFF);
         fat.directory(5, 0).directory(9, 5);  // 16 sectors apart with 4 sectors per cluster
         SectorReader reader(disk.source());
-        const auto params = InferFatParams(reader, 2048, 60000, fat32 ? FileSystemType::Fat32 : FileSystemType::Fat16, RunContext{quiet, {}});
+        const auto params = InferFatParams(reader, 2048, 60000,
+                                           fat32 ? FileSystemType::Fat32 : FileSystemType::Fat16,
+                                           RunContext{quiet, {}});
         ASSERT_TRUE(params.has_value()) << fat32;
         expectSameLayout(*params, fat.p);
     }
@@ -131,7 +133,8 @@ TEST(FollowClusterChain, EndsWhereTheFatSaysAndWhereItIsDamaged) {
     DiskBuilder disk(20000);
     FatBuilder fat(disk, 0, true, 4, 16);
     fat.fat(2, 200).fat(200, 201).fat(201, 0x0FFFFFFF);
-    SectorReader reader(std::make_unique<FaultySectorSource>(disk.source(), std::set<std::uint64_t>{fat.p.firstFAT + 1}));
+    SectorReader reader(std::make_unique<FaultySectorSource>(
+        disk.source(), std::set<std::uint64_t>{fat.p.firstFAT + 1}));
     ClusterChainReader chains(reader, fat.p);
     EXPECT_EQ(chains.FollowClusterChain(2), (std::vector<std::uint32_t>{2, 200}));
     FatVolumeParams ntfs = fat.p;
@@ -207,7 +210,8 @@ TEST(ReadFatBootSector, TakesTheFloppysOwnMediaByte) {
         disk.byte(0, 0, 0xEB).byte(0, 1, 0x3C).byte(0, 2, 0x90).u16(0, 11, 512).byte(0, 13, 1).u16(0, 14, 1);
         disk.byte(0, 16, 2).u16(0, 17, 224).u16(0, 19, 2880).byte(0, 21, media).u16(0, 22, 9).text(0, 54, "FAT12   ");
         disk.signature(0);
-        for (const std::uint64_t fat : {std::uint64_t{1}, std::uint64_t{10}}) disk.byte(fat, 0, media).byte(fat, 1, 0xFF).byte(fat, 2, 0xFF);
+        for (const std::uint64_t fat : {std::uint64_t{1}, std::uint64_t{10}})
+            disk.byte(fat, 0, media).byte(fat, 1, 0xFF).byte(fat, 2, 0xFF);
         SectorReader reader(disk.source());
         const auto params = ReadFatBootSector(reader, 0, FileSystemType::Fat12);
         if (media == 0xE5) {  // no media descriptor
