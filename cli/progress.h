@@ -92,13 +92,17 @@ private:
         const auto now = std::chrono::steady_clock::now();
         if (!force && now - m_lastDraw < std::chrono::milliseconds(200)) return;
         m_lastDraw = now;
-        const unsigned percent = m_total == 0 ? 0 : static_cast<unsigned>(std::min<std::uint64_t>(100, m_done * 100 / m_total));
+        const unsigned percent =
+            m_total == 0
+                ? 0
+                : static_cast<unsigned>(std::min<std::uint64_t>(100, m_done * 100 / m_total));
         std::string bar(20, ' ');
         for (unsigned i = 0; i < percent / 5; ++i) bar[i] = '#';
         const std::string counts = m_shown == Counter::PartitionsFound ? "  partitions: " + std::to_string(m_partitions)
                                    : m_records > 0 ? "  records: " + std::to_string(m_records)
                                                    : "  folders: " + std::to_string(m_folders);
-        const std::string line = "[" + bar + "] " + std::to_string(percent) + "% " + m_label + counts + "  " + m_status;
+        const std::string line = "[" + bar + "] " + std::to_string(percent) + "% " +
+                                 ExpandPhaseLabel(m_label, m_done) + counts + "  " + m_status;
         // One terminal line: a long file name must not wrap and leave lines behind.
         std::fprintf(stderr, "\r\033[K%s", std::string(truncateUtf8(line, 160)).c_str());
         std::fflush(stderr);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <stop_token>
+#include <string>
 #include <string_view>
 
 namespace quorlan {
@@ -35,6 +36,14 @@ public:
     // choice of a disk, on the thread that chose it; never waited for.
     virtual void partitionTableCorrupt() {}
 };
+
+// A phase label as a front end shows it: "%d" in it stands for the units done so far (a pass
+// that counts sectors labels itself "%d / 123456").
+[[nodiscard]] inline std::string ExpandPhaseLabel(std::string_view label, std::uint64_t done) {
+    std::string text(label);
+    if (const auto at = text.find("%d"); at != std::string::npos) text.replace(at, 2, std::to_string(done));
+    return text;
+}
 
 // An observer that ignores everything, for tests and for calls that report nothing.
 class NullObserver : public SearchObserver {

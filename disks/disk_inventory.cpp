@@ -44,15 +44,21 @@ std::string property(const std::map<std::string, std::string>& props, const std:
 }
 
 // Devices that are never recovery targets even when they say removable: optical drives, RAM
-// and loop devices, device-mapper and software RAID.
+// and loop devices, device-mapper and software RAID. Floppy drives (fd0) are offered.
 bool isCandidateName(const std::string& name) {
-    for (const char* prefix : {"loop", "ram", "zram", "dm-", "md", "sr", "fd", "nbd"}) {
+    for (const char* prefix : {"loop", "ram", "zram", "dm-", "md", "sr", "nbd"}) {
         if (name.rfind(prefix, 0) == 0) return false;
     }
     return true;
 }
 
 void applyDefaultGeometry(DiskInfo& disk) {
+    if (disk.TotalSectors == kFloppySectors) {
+        disk.TotalHeads = 2;
+        disk.SectorsPerTrack = 18;
+        disk.TotalCylinders = 80;
+        return;
+    }
     disk.TotalHeads = kDefaultHeads;
     disk.SectorsPerTrack = kDefaultSectorsPerTrack;
     disk.TotalCylinders = disk.TotalSectors / (kDefaultHeads * kDefaultSectorsPerTrack);
@@ -168,7 +174,12 @@ std::uint64_t CapacityMb(const DiskInfo& disk) {
 
 std::string CapacityText(const DiskInfo& disk) { return std::to_string(CapacityMb(disk)) + " MB"; }
 
+bool IsFloppyDisk(const DiskInfo& disk) {
+    return disk.TotalSectors == kFloppySectors || disk.DeviceID.rfind("/dev/fd", 0) == 0;
+}
+
 std::string DiskTreeNodeText(const DiskInfo& disk) {
+    if (IsFloppyDisk(disk)) return kFloppyNodeText;
     const std::string media = disk.MediaType.find("Removable media other than") != std::string::npos
                                   ? "Removable Media"
                                   : disk.MediaType;

@@ -35,6 +35,10 @@ struct DiskInfo {
 inline constexpr std::uint32_t kDefaultHeads = 255;
 inline constexpr std::uint32_t kDefaultSectorsPerTrack = 63;
 
+// A 1.44 MB floppy: 80 cylinders, 2 heads, 18 sectors per track.
+inline constexpr std::uint64_t kFloppySectors = 2880;
+inline constexpr const char* kFloppyNodeText = "3.5 Floppy";
+
 // Where the inventory is read from; tests point these at a tree of their own.
 struct InventoryRoots {
     std::filesystem::path sysBlock = "/sys/block";
@@ -59,7 +63,12 @@ struct InventoryRoots {
 [[nodiscard]] std::uint64_t CapacityMb(const DiskInfo& disk);
 [[nodiscard]] std::string CapacityText(const DiskInfo& disk);  // "%ld MB"
 
-// "Removable Media (Disk1)": the media part, " (", "Disk", N, ")".
+// The floppy: a medium of 2880 sectors (a 1.44 MB disk or its image), or a floppy drive
+// (/dev/fd0). It is searched by Standard Search only, and no recovery log is kept of it.
+[[nodiscard]] bool IsFloppyDisk(const DiskInfo& disk);
+
+// "Removable Media (Disk1)": the media part, " (", "Disk", N, ")"; the floppy's node is
+// kFloppyNodeText.
 [[nodiscard]] std::string DiskTreeNodeText(const DiskInfo& disk);
 // The disk number at the end of a node text ("... (Disk12)" gives 12); empty when there is none.
 [[nodiscard]] std::optional<std::size_t> DiskNumberFromNodeText(const std::string& nodeText);

@@ -311,8 +311,9 @@ private:
 
 std::optional<RecognisedBootSector> RecogniseBootSector(ByteView sector) {
     RecognisedBootSector boot;
-    // ClassifyFatBootSector tests "FAT32" before "FAT16"; NTFS comes last.
-    if (const auto fat = ClassifyFatBootSector(sector)) {
+    // ClassifyFatBootSector tests "FAT32" before "FAT16"; NTFS comes last. The search looks for
+    // the volumes of partitioned media: a FAT12 floppy is no partition of a disk.
+    if (const auto fat = ClassifyFatBootSector(sector); fat && *fat != FileSystemType::Fat12) {
         boot.type = *fat;
         boot.sectors = sector.u32le(kBpbTotalSectors32).value_or(0);
         if (boot.sectors == 0) boot.sectors = sector.u16le(kBpbTotalSectors16).value_or(0);

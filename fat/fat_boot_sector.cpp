@@ -16,6 +16,7 @@ std::optional<FileSystemType> ClassifyFatBootSector(ByteView sector) {
     if (fats != 1 && fats != 2) return std::nullopt;
     if (sector.matches(kFat32TypeText, "FAT32")) return FileSystemType::Fat32;
     if (sector.matches(kFat16TypeText, "FAT16")) return FileSystemType::Fat16;
+    if (sector.matches(kFat16TypeText, "FAT12")) return FileSystemType::Fat12;
     return std::nullopt;
 }
 

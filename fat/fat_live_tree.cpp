@@ -16,6 +16,8 @@ constexpr std::uint32_t kFatChunkSectors = 2048;  // 1 MiB per read of a FAT cop
 constexpr std::uint64_t kMaxLoadedEntries = std::uint64_t{32} << 20;
 
 // FAT entry values: 0 free, then cluster numbers, the bad-cluster mark, and end-of-chain marks.
+constexpr std::uint32_t kFat12Bad = 0xFF7;
+constexpr std::uint32_t kFat12EndOfChain = 0xFF8;
 constexpr std::uint32_t kFat16Bad = 0xFFF7;
 constexpr std::uint32_t kFat16EndOfChain = 0xFFF8;
 constexpr std::uint32_t kFat32Bad = 0x0FFFFFF7;
@@ -34,7 +36,10 @@ public:
           m_context(context),
           m_visit(visit),
           m_fat32(params.isFat32()),
-          m_entryBytes(m_fat32 ? 4 : 2) {}
+          m_fat12(params.isFat12()),
+          m_entryBytes(m_fat32 ? 4 : 2),
+          m_badMark(m_fat32 ? kFat32Bad : m_fat12 ? kFat12Bad : kFat16Bad),
+          m_endMark(m_fat32 ? kFat32EndOfChain : m_fat12 ? kFat12EndOfChain : kFat16EndOfChain) {}
 
     LiveClusters run() {
         if (!m_params.isFat() || m_params.SPC == 0 || m_params.SPC > 128) {
@@ -86,6 +91,23 @@ private:
     // fatStart, up to m_entries.
     template <typename Take>
     void entriesOf(const ScanChunk& chunk, std::uint64_t fatStart, Take&& take) const {
+        if (m_fat12) {
+            // Two 12-bit entries share three bytes, so an entry may straddle sectors: only the
+            // entries whose two bytes both lie in the chunk are taken. A FAT12 FAT (at most 12
+            // sectors) is read as one chunk; a chunk split by an unreadable sector makes the FAT
+            // untrusted anyway.
+            const std::uint64_t base = (chunk.firstSector - fatStart) * kSectorSize;
+            const std::uint64_t size = std::min<std::uint64_t>(chunk.bytes.size(), std::uint64_t{chunk.sectorCount} * kSectorSize);
+            const ByteView bytes(chunk.bytes);
+            for (std::uint64_t c = (base * 2 + 2) / 3; c < m_entries; ++c) {
+                const std::uint64_t at = c * 3 / 2;
+                if (at < base) continue;
+                if (at + 1 >= base + size) break;
+                const std::uint32_t word = bytes.u16le_unchecked(at - base);
+                take(c, c % 2 == 0 ? (word & 0x0FFFu) : (word >> 4));
+            }
+            return;
+        }
         const std::uint64_t perSector = kSectorSize / m_entryBytes;
         const std::uint64_t first = (chunk.firstSector - fatStart) * perSector;
         const std::uint64_t end = std::min(m_entries, first + std::uint64_t{chunk.sectorCount} * perSector);
@@ -99,7 +121,8 @@ private:
 
     // Reads copy 1 into m_next and compares copy 2 with it; false when the walk cannot go on.
     bool loadFat() {
-        const std::uint64_t sectors = (m_entries * m_entryBytes + kSectorSize - 1) / kSectorSize;
+        const std::uint64_t fatBytes = m_fat12 ? (m_entries * 3 + 1) / 2 : m_entries * m_entryBytes;
+        const std::uint64_t sectors = (fatBytes + kSectorSize - 1) / kSectorSize;
         m_next.assign(m_entries, 0);
         const auto chunkSectors = static_cast<std::uint32_t>(std::min<std::uint64_t>(kFatChunkSectors, sectors));
         const ScanOptions options{.chunkSectors = chunkSectors};
@@ -147,8 +170,8 @@ private:
     [[nodiscard]] EntryKind kindOf(std::uint32_t v) const {
         if (m_fat32 && v > kFat32EntryMask) return EntryKind::Invalid;
         if (v == 0) return EntryKind::Free;
-        if (v >= (m_fat32 ? kFat32EndOfChain : kFat16EndOfChain)) return EntryKind::EndOfChain;
-        if (v == (m_fat32 ? kFat32Bad : kFat16Bad)) return EntryKind::Bad;
+        if (v >= m_endMark) return EntryKind::EndOfChain;
+        if (v == m_badMark) return EntryKind::Bad;
         if (v >= 2 && v < m_entries) return EntryKind::Next;
         return EntryKind::Invalid;
     }
@@ -256,7 +279,10 @@ private:
     const RunContext& m_context;
     const LiveClusterVisit& m_visit;
     const bool m_fat32;
-    const std::size_t m_entryBytes;
+    const bool m_fat12;
+    const std::size_t m_entryBytes;  // FAT16 and FAT32; FAT12 packs 1.5 bytes per entry
+    const std::uint32_t m_badMark;
+    const std::uint32_t m_endMark;
     std::uint64_t m_entries = 0;       // FAT entries loaded: clusters 0 .. m_entries - 1
     std::vector<std::uint32_t> m_next;  // FAT copy 1, entry by entry
     LiveClusters m_out;

@@ -27,12 +27,17 @@ bool secondFatStartsWithMedia(SectorReader& reader, std::uint64_t sector) {
     return readOne(reader, sector)[0] == kMediaFixedDisk;
 }
 
+// A floppy's FATs begin with its own media descriptor (0xF0 on a 1.44 MB disk), not 0xF8.
+bool secondFatStartsWithFat12Media(SectorReader& reader, std::uint64_t sector) {
+    return IsFat12MediaByte(readOne(reader, sector)[0]);
+}
+
 }  // namespace
 
 std::optional<FatVolumeParams> ReadFatBootSector(SectorReader& reader, std::uint64_t S, FileSystemType type) {
     FatVolumeParams p;
     p.PartType = type;
-    if (type == FileSystemType::Fat16) {
+    if (type == FileSystemType::Fat16 || type == FileSystemType::Fat12) {
         const auto boot = readOne(reader, S);
         const ByteView b(boot);
         if (!signedBoth(b)) return std::nullopt;
@@ -44,7 +49,11 @@ std::optional<FatVolumeParams> ReadFatBootSector(SectorReader& reader, std::uint
         // A cluster size of 0 or one that is no power of two cannot be searched (the scan steps
         // by clusters); such a boot sector counts as damaged and the parameters are inferred.
         if (!validClusterSize(p.SPC)) return std::nullopt;
-        if (!secondFatStartsWithMedia(reader, S + p.ReserveSectors + p.SPF)) return std::nullopt;
+        const std::uint64_t secondFat = S + p.ReserveSectors + p.SPF;
+        if (!(type == FileSystemType::Fat12 ? secondFatStartsWithFat12Media(reader, secondFat)
+                                            : secondFatStartsWithMedia(reader, secondFat))) {
+            return std::nullopt;
+        }
         p.RootSectors = rootEntries / 16;
         p.RootStart = S + p.ReserveSectors + 2 * p.SPF;
         p.Cluster0Start = p.RootStart + p.RootSectors - 2 * p.SPC;
@@ -84,10 +93,16 @@ std::optional<FatVolumeParams> InferFatParams(SectorReader& reader, std::uint64_
                                               FileSystemType type, const RunContext& context) {
     if (!IsFatType(type)) return std::nullopt;
     const bool fat32 = type == FileSystemType::Fat32;
+    const bool fat12 = type == FileSystemType::Fat12;
     FatVolumeParams p;
     p.PartType = type;
     context.observer.status("Calculating Partition Params...");
-    context.observer.beginPhase("Completed ", E > S ? E - S : 0);
+    // FAT32 shows the sector reached of the volume's end sector, FAT12 and FAT16 the share done.
+    if (fat32) {
+        context.observer.beginPhase("%d / " + std::to_string(E), E);
+    } else {
+        context.observer.beginPhase("Completed ", E > S ? E - S : 0);
+    }
 
     // Reserved sectors: the first FAT begins with the media byte 0xF8 and 0xFF; the last such
     // sector of the window wins.
@@ -98,7 +113,9 @@ std::optional<FatVolumeParams> InferFatParams(SectorReader& reader, std::uint64_
         (void)reader.ReadSectors(first, count, window);
         p.ReserveSectors = fat32 ? 32 : 1;
         for (std::uint32_t i = 0; i < count; ++i) {
-            if (window[i * kSectorSize] == std::byte{0xF8} && window[i * kSectorSize + 1] == std::byte{0xFF}) {
+            const std::byte media = window[i * kSectorSize];
+            if ((fat12 ? IsFat12MediaByte(media) : media == std::byte{0xF8}) &&
+                window[i * kSectorSize + 1] == std::byte{0xFF}) {
                 p.ReserveSectors = first + i - S;
             }
         }
@@ -107,15 +124,16 @@ std::optional<FatVolumeParams> InferFatParams(SectorReader& reader, std::uint64_
         p.RootStart = 2;
         p.RootSectors = 0;
     } else {
-        p.RootSectors = 32;  // 512 root entries
+        // 512 root entries; a 1.44 MB floppy holds 224.
+        p.RootSectors = fat12 ? 14 : 32;
     }
-    const std::uint64_t r = fat32 ? 0 : 32;
+    const std::uint64_t r = p.RootSectors;
 
     // The first sectors of folders: "." at 0 and ".." at 32, each followed by a blank.
     bool haveAnchor = false;
     std::uint64_t s1 = 0;
     std::uint64_t c1 = 0;
-    const ScanOptions options{.chunkSectors = 2048, .progressOrigin = S};  // 1 MiB per read
+    const ScanOptions options{.chunkSectors = 2048, .progressOrigin = fat32 ? 0 : S};  // 1 MiB per read
     const ScanSummary scan = ScanSectors(reader, S, E, options, context, [&](const ScanChunk& chunk) {
         for (std::uint32_t i = 0; i < chunk.sectorCount; ++i) {
             const ByteView s(chunk.bytes.data() + static_cast<std::size_t>(i) * kSectorSize, kSectorSize);
@@ -135,9 +153,13 @@ std::optional<FatVolumeParams> InferFatParams(SectorReader& reader, std::uint64_
             const std::uint64_t s2 = sector;
             if (c2 == 0xFFFFFFFFu || c2 <= c1) continue;  // a later folder must lie at a higher cluster
             if ((s2 - s1) % (c2 - c1) != 0) continue;
-            if (!(c2 < s2 && c2 < s1)) continue;
+            // Cluster numbers run below sector numbers on a partitioned disk. A floppy's volume
+            // starts at sector 0, where they run close: there the test is that cluster 0 does not
+            // lie before the volume.
+            if (!fat12 && !(c2 < s2 && c2 < s1)) continue;
             const std::uint64_t spc = (s2 - s1) / (c2 - c1);
             if (!validClusterSize(spc)) continue;
+            if (fat12 && c1 * spc > s1 - S) continue;
             // The FATs fill what lies between the reserved sectors (and the FAT16 root) and
             // cluster 2; a negative or odd remainder cannot be two FATs.
             const auto t1 = static_cast<std::int64_t>(s1 - S) - static_cast<std::int64_t>(p.ReserveSectors) -
@@ -154,7 +176,7 @@ std::optional<FatVolumeParams> InferFatParams(SectorReader& reader, std::uint64_
         return ScanStep::Continue;
     });
     if (scan.end != ScanEnd::VisitorStopped) return std::nullopt;  // no pair fits, or stopped
-    context.observer.setDone(E - S);
+    context.observer.setDone(fat32 ? E : E - S);
     return p;
 }
 
@@ -177,8 +199,27 @@ const ClusterChainReader::Block* ClusterChainReader::load(std::uint64_t fatSecto
     return &block;
 }
 
+std::optional<std::uint8_t> ClusterChainReader::fatByte(std::uint64_t offset) {
+    const std::uint64_t index = offset / kSectorSize;
+    if (m_params.firstFAT == 0 || index >= m_params.SPF) return std::nullopt;
+    const Block* block = load(index);
+    const std::uint64_t inBlock = index - block->index * kBlockSectors;
+    if (inBlock >= block->readable.size() || !block->readable[inBlock]) return std::nullopt;
+    return std::to_integer<std::uint8_t>(block->bytes[inBlock * kSectorSize + offset % kSectorSize]);
+}
+
 std::optional<std::uint32_t> ClusterChainReader::entry(std::uint32_t c) {
     if (c < m_loaded.size()) return m_loaded[c];
+    if (m_params.isFat12()) {
+        // Two 12-bit entries share three bytes: an even cluster takes the low 12 bits of the
+        // 16-bit word at c * 3 / 2, an odd one the high 12. The word may straddle two sectors.
+        const std::uint64_t offset = static_cast<std::uint64_t>(c) * 3 / 2;
+        const auto low = fatByte(offset);
+        const auto high = fatByte(offset + 1);
+        if (!low || !high) return std::nullopt;
+        const std::uint32_t word = static_cast<std::uint32_t>(*low) | (static_cast<std::uint32_t>(*high) << 8);
+        return (c % 2 == 0) ? (word & 0x0FFFu) : (word >> 4);
+    }
     const std::uint32_t perSector = m_params.isFat32() ? 128 : 256;
     const std::uint64_t index = c / perSector;
     if (m_params.firstFAT == 0 || index >= m_params.SPF) return std::nullopt;
@@ -197,8 +238,8 @@ std::vector<std::uint32_t> ClusterChainReader::FollowClusterChain(std::uint32_t 
     chain.push_back(firstCluster);
     std::unordered_set<std::uint32_t> seen{firstCluster};
     const std::uint64_t limit = m_params.fatEntries();
-    // 0xFFF7 / 0x0FFFFFF7 mark a bad cluster and the values above it the end of a chain.
-    const std::uint32_t endMark = m_params.isFat32() ? 0x0FFFFFF7u : 0xFFF7u;
+    // 0xFF7 / 0xFFF7 / 0x0FFFFFF7 mark a bad cluster and the values above it the end of a chain.
+    const std::uint32_t endMark = m_params.isFat32() ? 0x0FFFFFF7u : m_params.isFat12() ? 0x0FF7u : 0xFFF7u;
     std::uint32_t c = firstCluster;
     while (chain.size() <= limit) {
         const auto next = entry(c);

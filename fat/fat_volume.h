@@ -34,7 +34,7 @@ public:
     // The cluster numbers of the chain that starts at firstCluster, firstCluster included. Ends
     // at a free, bad-cluster or end-of-chain entry, at an unreadable FAT sector, at a FAT sector index at or
     // beyond SPF, at a cluster already in the chain, and after as many clusters as the FAT has
-    // entries. Empty for a volume that is not FAT16 or FAT32.
+    // entries. Empty for a volume that is not FAT12, FAT16 or FAT32.
     [[nodiscard]] std::vector<std::uint32_t> FollowClusterChain(std::uint32_t firstCluster);
     // The FAT entry of cluster c, or empty when its sector cannot be read.
     [[nodiscard]] std::optional<std::uint32_t> entry(std::uint32_t c);
@@ -53,6 +53,8 @@ private:
         std::vector<bool> readable;  // per sector
     };
     const Block* load(std::uint64_t fatSector);
+    // The byte at offset in FAT copy 1, or empty when its sector cannot be read.
+    [[nodiscard]] std::optional<std::uint8_t> fatByte(std::uint64_t offset);
 
     SectorReader& m_reader;
     const FatVolumeParams& m_params;

@@ -16,8 +16,9 @@ enum class FileSystemType { Unknown, Fat12, Fat16, Fat32, Ntfs };
 // The type a text names exactly; Unknown for any other text.
 [[nodiscard]] FileSystemType FileSystemTypeFromText(std::string_view text);
 
+// FAT12 (the floppy) is searched, listed and saved like FAT16; only its FAT entries differ.
 [[nodiscard]] constexpr bool IsFatType(FileSystemType type) {
-    return type == FileSystemType::Fat16 || type == FileSystemType::Fat32;
+    return type == FileSystemType::Fat12 || type == FileSystemType::Fat16 || type == FileSystemType::Fat32;
 }
 
 enum class SearchMode : std::uint8_t { Standard = 1, Advance = 2 };
@@ -47,11 +48,16 @@ struct FatVolumeParams {
     std::uint64_t RecordSize = 0;       // sectors per file record
     std::uint64_t IndexBufferSize = 0;  // sectors per index buffer
 
+    [[nodiscard]] bool isFat12() const { return PartType == FileSystemType::Fat12; }
     [[nodiscard]] bool isFat32() const { return PartType == FileSystemType::Fat32; }
     [[nodiscard]] bool isFat() const { return IsFatType(PartType); }
     [[nodiscard]] bool isNtfs() const { return PartType == FileSystemType::Ntfs; }
-    // Entries in one FAT copy: the number of clusters the FAT can describe.
-    [[nodiscard]] std::uint64_t fatEntries() const { return SPF * (isFat32() ? 128 : 256); }
+    // Entries in one FAT copy: the number of clusters the FAT can describe. FAT12 packs two
+    // 12-bit entries into three bytes and numbers at most 4096 clusters.
+    [[nodiscard]] std::uint64_t fatEntries() const {
+        if (isFat12()) return SPF >= 12 ? 4096 : SPF * 1024 / 3;
+        return SPF * (isFat32() ? 128 : 256);
+    }
 };
 
 // The first sector of cluster c.

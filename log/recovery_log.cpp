@@ -148,10 +148,15 @@ std::filesystem::path RecoveryLogPath(const std::filesystem::path& chosen) {
     return chosen.parent_path() / name;
 }
 
-Result<RecoveryLog> CaptureRecoveryLog(const RecoveryState& state, std::string_view diskModel) {
+Result<void> RecoveryLogAllowed(const RecoveryState& state) {
     if (state.params.PartType == FileSystemType::Fat12 || state.setup.partitionType == FileSystemType::Fat12) {
         return Error{ErrorKind::InvalidArgument, kMsgLogFloppy};
     }
+    return {};
+}
+
+Result<RecoveryLog> CaptureRecoveryLog(const RecoveryState& state, std::string_view diskModel) {
+    if (auto allowed = RecoveryLogAllowed(state); !allowed) return allowed.error();
     RecoveryLog log;
     const SearchSetup& setup = state.setup;
     log.identity = shortText(diskModel);

@@ -72,6 +72,10 @@ struct RecoveryLog {
 // is put in upper case.
 [[nodiscard]] std::filesystem::path RecoveryLogPath(const std::filesystem::path& chosen);
 
+// Whether a log can be kept of the search shown: not of a floppy (FAT12), kMsgLogFloppy. A front
+// end asks before it asks for a file name.
+[[nodiscard]] Result<void> RecoveryLogAllowed(const RecoveryState& state);
+
 // What the log stores of a search shown in state, for the disk with the given model text.
 // Fails with kMsgLogFloppy for a FAT12 search.
 [[nodiscard]] Result<RecoveryLog> CaptureRecoveryLog(const RecoveryState& state, std::string_view diskModel);

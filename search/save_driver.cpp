@@ -13,6 +13,13 @@ namespace quorlan {
 
 namespace {
 
+// A row's or folder's time stamp in seconds since 1970: NTFS keeps a 64-bit time in date, FAT
+// the date and time words.
+std::optional<std::int64_t> unixTimeOf(const RecoveryState& state, std::uint64_t date, std::uint64_t time) {
+    if (state.params.isNtfs()) return NtfsTimeToUnix(static_cast<std::int64_t>(date));
+    return FatTimeToUnix(static_cast<std::uint16_t>(date), static_cast<std::uint16_t>(time));
+}
+
 class Planner {
 public:
     Planner(RecoveryState& state, SectorReader& reader, SaveObserver& observer, std::stop_token stop)
@@ -55,7 +62,7 @@ public:
         item.mayBeIncomplete = row.mayBeIncomplete;
         item.mayBeIncompleteWhy = row.mayBeIncompleteWhy;
         item.size = row.size;
-        item.modified = unixTime(row.rawDate, row.rawTime);
+        item.modified = unixTimeOf(m_state, row.rawDate, row.rawTime);
         item.source = m_plan.rows.size();
         m_plan.rows.push_back(row);
         m_plan.items.push_back(std::move(item));
@@ -83,15 +90,9 @@ private:
         item.folders = chain(folder);
         if (const FolderNode* node = m_state.model.FindFolderNode(folder)) {
             item.deleted = node->deleted;
-            item.modified = unixTime(node->date, node->time);
+            item.modified = unixTimeOf(m_state, node->date, node->time);
         }
         m_plan.items.push_back(std::move(item));
-    }
-
-    // NTFS keeps a 64-bit time in date; FAT the date and time words.
-    [[nodiscard]] std::optional<std::int64_t> unixTime(std::uint64_t date, std::uint64_t time) const {
-        if (m_state.params.isNtfs()) return NtfsTimeToUnix(static_cast<std::int64_t>(date));
-        return FatTimeToUnix(static_cast<std::uint16_t>(date), static_cast<std::uint16_t>(time));
     }
 
     static std::vector<SaveFolder> chain(const TreeItem* item) {
@@ -139,6 +140,20 @@ SavePlan PlanSave(RecoveryState& state, SectorReader& reader, const SaveSelectio
         }
     }
     return planner.take();
+}
+
+SavePlan PlanOpenFile(const RecoveryState& state, const ListedRow& row) {
+    SavePlan plan;
+    if (row.isFolder) return plan;
+    SaveItem item;
+    item.name = row.name;
+    item.deleted = row.deleted;
+    item.size = row.size;
+    item.modified = unixTimeOf(state, row.rawDate, row.rawTime);
+    plan.items.push_back(std::move(item));
+    plan.rows.push_back(row);
+    plan.files = 1;
+    return plan;
 }
 
 SavePlan PlanSaveOfPaths(RecoveryState& state, SectorReader& reader, const std::vector<std::string>& paths,

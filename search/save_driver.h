@@ -34,6 +34,10 @@ struct SavePlan {
 [[nodiscard]] SavePlan PlanSave(RecoveryState& state, SectorReader& reader, const SaveSelection& selection,
                                 SaveObserver& observer, std::stop_token stop);
 
+// Open on a file row of the file list: that one file alone, written at the top of the
+// destination (a folder of its own, from which the desktop opens it). Empty for a folder row.
+[[nodiscard]] SavePlan PlanOpenFile(const RecoveryState& state, const ListedRow& row);
+
 // The same for paths as `search` prints them ("Folder/Sub/file.txt", '/'-separated): a folder's
 // path names the folder with everything below it, a file's path the file. The empty path names
 // the whole tree. Paths that name nothing are returned in unmatched.

@@ -46,9 +46,9 @@ inline constexpr const char* kMsgUnableToCalculate = "Unable to calculate partit
 inline constexpr const char* kMsgStandardNotPossible =
     "Recovery is not possible in Standard Search mode, use Advance Search to recover your data.";
 
-// The file-system types a Standard Search can search.
+// The file-system types a Standard Search can search (FAT12: the floppy).
 [[nodiscard]] constexpr bool StandardSearchAccepts(FileSystemType type) {
-    return type == FileSystemType::Fat16 || type == FileSystemType::Fat32 || type == FileSystemType::Ntfs;
+    return IsFatType(type) || type == FileSystemType::Ntfs;
 }
 
 // Validates the selected partition's boot sector: the FAT parameters, or empty.

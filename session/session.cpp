@@ -79,6 +79,13 @@ Result<const DiskPartitionList*> Session::SelectDisk(std::size_t slot, SearchObs
     const bool spentBefore = m_notice.spent();
     m_notice.setOnDiskPage(true);
     m_partitions = ReadPartitionTable(*m_reader, m_reader->totalSectors(), &m_notice);
+    if (!m_partitions.partitionFound && IsFloppyDisk(*info)) {
+        // A floppy is never partitioned: it holds one FAT12 volume, also when its boot sector is
+        // damaged (the search then works the volume's layout out from its folders).
+        m_partitions.partitions.push_back({FileSystemType::Fat12, 0, m_reader->totalSectors(), 0, true});
+        m_partitions.partitionFound = true;
+        m_partitions.superfloppy = true;
+    }
     if (!m_partitions.partitionFound) m_notice.raise();
     m_notice.setOnDiskPage(false);
     m_lostSearchWanted = !spentBefore && m_notice.spent();

@@ -1,5 +1,6 @@
 #include "ui/controls.h"
 
+#include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -50,7 +51,27 @@ CColorStatic::CColorStatic(const QString& text, QWidget* parent, QColor backgrou
     setPalette(pal);
 }
 
+namespace {
+
+// A row that sorts by its keys where it has them, else by its texts without regard to case.
+class SortableRow : public QTreeWidgetItem {
+public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+    bool operator<(const QTreeWidgetItem& other) const override {
+        const int column = treeWidget() != nullptr ? treeWidget()->sortColumn() : 0;
+        const QVariant a = data(column, CColoredListCtrl::kSortRole);
+        const QVariant b = other.data(column, CColoredListCtrl::kSortRole);
+        if (a.isValid() && b.isValid()) return a.toLongLong() < b.toLongLong();
+        return text(column).compare(other.text(column), Qt::CaseInsensitive) < 0;
+    }
+};
+
+}  // namespace
+
 CColoredListCtrl::CColoredListCtrl(QWidget* parent) : QTreeWidget(parent) {
+    connect(header(), &QHeaderView::sectionClicked, this, [this](int column) {
+        if (m_sortable) sortByColumn(column);
+    });
     setRootIsDecorated(false);
     setAlternatingRowColors(true);
     setUniformRowHeights(true);
@@ -62,8 +83,30 @@ CColoredListCtrl::CColoredListCtrl(QWidget* parent) : QTreeWidget(parent) {
     setPalette(pal);
 }
 
-void CColoredListCtrl::setColumns(const std::vector<std::pair<QString, int>>& columns) {
+void CColoredListCtrl::sortByColumn(int column) {
+    // The same column again reverses the order; another one sorts ascending.
+    m_sortOrder = column == m_sortColumn && m_sortOrder == Qt::AscendingOrder ? Qt::DescendingOrder
+                                                                              : Qt::AscendingOrder;
+    m_sortColumn = column;
+    header()->setSortIndicatorShown(true);
+    sortItems(column, m_sortOrder);
+}
+
+QTreeWidgetItem* CColoredListCtrl::addRow(const QStringList& cells, const std::vector<QVariant>& sortKeys) {
+    auto* row = new SortableRow(this, cells);
+    for (std::size_t i = 0; i < sortKeys.size(); ++i) {
+        if (sortKeys[i].isValid()) row->setData(static_cast<int>(i), kSortRole, sortKeys[i]);
+    }
+    return row;
+}
+
+void CColoredListCtrl::setColumns(const std::vector<std::pair<QString, int>>& columns, bool sortable) {
     clear();
+    m_sortable = sortable;
+    m_sortColumn = -1;
+    m_sortOrder = Qt::AscendingOrder;
+    header()->setSortIndicatorShown(false);
+    header()->setSectionsClickable(sortable);
     setColumnCount(static_cast<int>(columns.size()));
     QStringList labels;
     for (const auto& c : columns) labels << c.first;
@@ -81,43 +124,50 @@ mytreectrl::mytreectrl(QWidget* parent) : QTreeWidget(parent) {
     setFrameShape(QFrame::StyledPanel);
 }
 
-bool mytreectrl::onCheckBox(QTreeWidgetItem* item, const QPoint& pos) const {
-    if (item == nullptr || !(item->flags() & Qt::ItemIsUserCheckable)) return false;
-    const QRect r = visualItemRect(item);
+CResultTreeView::CResultTreeView(QWidget* parent) : QTreeView(parent) {
+    setHeaderHidden(true);
+    setFrameShape(QFrame::StyledPanel);
+    setUniformRowHeights(true);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+}
+
+bool CResultTreeView::onCheckBox(const QModelIndex& index, const QPoint& pos) const {
+    if (!index.isValid() || !(index.flags() & Qt::ItemIsUserCheckable)) return false;
+    const QRect r = visualRect(index);
     // The check box is drawn first in the item's row, before the icon.
     const int box = style()->pixelMetric(QStyle::PM_IndicatorWidth) + 4;
     return pos.x() >= r.left() && pos.x() < r.left() + box;
 }
 
-void mytreectrl::mousePressEvent(QMouseEvent* event) {
-    QTreeWidgetItem* item = itemAt(event->position().toPoint());
-    if (event->button() == Qt::LeftButton && item != nullptr && onCheckBox(item, event->position().toPoint())) {
-        setCurrentItem(item);
-        if (onCheckClick) onCheckClick(item);
-        event->accept();  // the tree's own handling does not toggle the box
+void CResultTreeView::mousePressEvent(QMouseEvent* event) {
+    const QModelIndex index = indexAt(event->position().toPoint());
+    if (event->button() == Qt::LeftButton && onCheckBox(index, event->position().toPoint())) {
+        setCurrentIndex(index);
+        if (onCheckClick) onCheckClick(index);
+        event->accept();  // the view's own handling does not toggle the box
         return;
     }
-    QTreeWidget::mousePressEvent(event);
-    if (event->button() == Qt::LeftButton && item != nullptr && onItemClick) onItemClick(item);
+    QTreeView::mousePressEvent(event);
+    if (event->button() == Qt::LeftButton && index.isValid() && onItemClick) onItemClick(index);
 }
 
-void mytreectrl::keyPressEvent(QKeyEvent* event) {
+void CResultTreeView::keyPressEvent(QKeyEvent* event) {
     if ((event->key() == Qt::Key_Up || event->key() == Qt::Key_Down) && onArrowKey) {
-        QTreeWidgetItem* current = currentItem();
-        QTreeWidgetItem* next = current == nullptr ? nullptr
-                                : event->key() == Qt::Key_Up ? itemAbove(current)
-                                                              : itemBelow(current);
-        if (next != nullptr) {
-            setCurrentItem(next);
-            onArrowKey(next, event->key() == Qt::Key_Down);
+        const QModelIndex current = currentIndex();
+        const QModelIndex next = !current.isValid()                ? QModelIndex()
+                                 : event->key() == Qt::Key_Up ? indexAbove(current)
+                                                              : indexBelow(current);
+        if (next.isValid()) {
+            setCurrentIndex(next);
+            onArrowKey(next);
         }
         event->accept();
         return;
     }
-    QTreeWidget::keyPressEvent(event);
+    QTreeView::keyPressEvent(event);
 }
 
-void mytreectrl::contextMenuEvent(QContextMenuEvent* event) {
+void CResultTreeView::contextMenuEvent(QContextMenuEvent* event) {
     if (onContextMenu) onContextMenu(event->globalPos());
 }
 

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QRadioButton>
 #include <QToolButton>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <functional>
 
@@ -42,27 +43,49 @@ public:
                           QColor foreground = Qt::black);
 };
 
-// The visible list: a report list with two alternating row colours.
+// The visible list: a report list with two alternating row colours. With sorting on, a click on
+// a column header sorts the rows by that column (again: the other way round); rows keep the
+// order they were added in until then.
 class CColoredListCtrl : public QTreeWidget {
     Q_OBJECT
 public:
+    // A row's value for sorting in a column (a number or a date as a number); without one the
+    // column's texts are compared, ignoring case.
+    static constexpr int kSortRole = Qt::UserRole + 7;
+
     explicit CColoredListCtrl(QWidget* parent = nullptr);
     // Replaces the columns as a whole (name, width; width 0 hides a column) and drops the rows.
-    void setColumns(const std::vector<std::pair<QString, int>>& columns);
+    void setColumns(const std::vector<std::pair<QString, int>>& columns, bool sortable = false);
+    // Adds a row whose cells sort by the given keys (empty: by text).
+    QTreeWidgetItem* addRow(const QStringList& cells, const std::vector<QVariant>& sortKeys = {});
+    // Sorts by a column as a header click does.
+    void sortByColumn(int column);
+    [[nodiscard]] int sortedColumn() const { return m_sortColumn; }
+    [[nodiscard]] Qt::SortOrder sortedOrder() const { return m_sortOrder; }
+
+private:
+    bool m_sortable = false;
+    int m_sortColumn = -1;
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
 };
 
-// The four trees of the window. Clicks on an item's check box toggle it through the owner
-// (onCheckClick); the tree never toggles a box by itself.
+// The disk, partition and file-system trees of the window.
 class mytreectrl : public QTreeWidget {
     Q_OBJECT
 public:
     explicit mytreectrl(QWidget* parent = nullptr);
-    std::function<void(QTreeWidgetItem*)> onCheckClick;
-    std::function<void(QTreeWidgetItem*)> onItemClick;      // a click on the icon or the label
-    std::function<void(QTreeWidgetItem*, bool)> onArrowKey;  // Up or Down moved to an item
+};
+
+// The results tree: the same clicks as mytreectrl over an item model (the engine's tree).
+class CResultTreeView : public QTreeView {
+    Q_OBJECT
+public:
+    explicit CResultTreeView(QWidget* parent = nullptr);
+    std::function<void(const QModelIndex&)> onCheckClick;
+    std::function<void(const QModelIndex&)> onItemClick;  // a click on the icon or the label
+    std::function<void(const QModelIndex&)> onArrowKey;   // Up or Down moved to an item
     std::function<void(const QPoint&)> onContextMenu;
-    // Whether the position lies on the item's check box.
-    [[nodiscard]] bool onCheckBox(QTreeWidgetItem* item, const QPoint& pos) const;
+    [[nodiscard]] bool onCheckBox(const QModelIndex& index, const QPoint& pos) const;
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

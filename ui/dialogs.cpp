@@ -33,7 +33,9 @@ void panelBackground(QWidget* w) {
 
 // A blue link that opens an address with the desktop's handler; the hand cursor over it.
 QLabel* link(const QString& text, const QString& address, QWidget* parent) {
-    auto* l = new QLabel(QStringLiteral("<a href=\"%1\" style=\"color:blue\">%2</a>").arg(address.toHtmlEscaped(), text.toHtmlEscaped()), parent);
+    auto* l = new QLabel(QStringLiteral("<a href=\"%1\" style=\"color:blue\">%2</a>")
+                             .arg(address.toHtmlEscaped(), text.toHtmlEscaped()),
+                         parent);
     l->setCursor(Qt::PointingHandCursor);
     l->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
     QObject::connect(l, &QLabel::linkActivated, [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); });
@@ -41,9 +43,13 @@ QLabel* link(const QString& text, const QString& address, QWidget* parent) {
 }
 
 QString supportMail() {
-    return QStringLiteral("mailto:%1?subject=Quorlan%%20support&body=Operating%%20system:%%0ASecurity%%20software:%%0A"
-                          "Hardware%%20configuration:%%0AStorage%%20media%%20type,%%20capacity%%20and%%20manufacturer:%%0A"
-                          "Possible%%20cause%%20of%%20the%%20data%%20loss:%%0AError%%20message:%%0AFurther%%20details:")
+    return QStringLiteral(
+               "mailto:%1?subject=Quorlan%%20support&body=Operating%%20system:%%0ASecurity%%"
+               "20software:%%0A"
+               "Hardware%%20configuration:%%0AStorage%%20media%%20type,%%20capacity%%20and%%"
+               "20manufacturer:%%0A"
+               "Possible%%20cause%%20of%%20the%%20data%%20loss:%%0AError%%20message:%%0AFurther%%"
+               "20details:")
         .arg(QString::fromLatin1(kSupportAddress));
 }
 
@@ -72,34 +78,71 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     layout->addWidget(ok, 3, 1, Qt::AlignRight);
 }
 
-CMsgStand::CMsgStand(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QStringLiteral("Quorlan"));
-    setObjectName(QStringLiteral("msgStand"));
-    panelBackground(this);
-    auto* layout = new QVBoxLayout(this);
-    auto* heading = new QLabel(
-        QStringLiteral("Recovery is not possible in Standard Search mode, use Advance Search to recover your data."), this);
-    heading->setFont(boldFont());
-    heading->setWordWrap(true);
-    layout->addWidget(heading);
-    auto* important = new QLabel(QStringLiteral("Important:"), this);
+namespace {
+
+// The look the guidance dialogs share: a bold heading, "Important:" in bold, numbered notes, the
+// line offering technical help with its link, and OK.
+void guidanceLayout(QDialog* dlg, const QString& heading, const QStringList& notes) {
+    dlg->setWindowTitle(QStringLiteral("Quorlan"));
+    panelBackground(dlg);
+    auto* layout = new QVBoxLayout(dlg);
+    auto* title = new QLabel(heading, dlg);
+    title->setFont(boldFont());
+    title->setWordWrap(true);
+    layout->addWidget(title);
+    auto* important = new QLabel(QStringLiteral("Important:"), dlg);
     important->setFont(boldFont());
     layout->addWidget(important);
-    for (const char* line : {"1. Both the recovery modes (i.e. Standard Search and Advance Search) recover data using different",
-                             " Data Recovery Techniques in different cases of data loss. In most of the data loss cases, at least ",
-                             "one recovery mode may work for you, even if another fails to recover data.",
-                             "2. It is strongly recommended that you should allow every process to be completed 100%."}) {
-        layout->addWidget(new QLabel(QString::fromLatin1(line), this));
+    for (const QString& note : notes) {
+        auto* l = new QLabel(note, dlg);
+        l->setWordWrap(true);
+        layout->addWidget(l);
     }
     auto* help = new QHBoxLayout;
-    help->addWidget(new QLabel(QStringLiteral("For further technical assistance in recovering your data,"), this));
-    help->addWidget(link(QStringLiteral("click here to contact us..."), supportMail(), this));
+    help->addWidget(new QLabel(QStringLiteral("For further technical assistance in recovering your data,"), dlg));
+    help->addWidget(link(QStringLiteral("click here to contact us..."), supportMail(), dlg));
     help->addStretch();
     layout->addLayout(help);
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    auto* ok = new QPushButton(QStringLiteral("OK"), dlg);
     ok->setDefault(true);
-    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    QObject::connect(ok, &QPushButton::clicked, dlg, &QDialog::accept);
     layout->addWidget(ok, 0, Qt::AlignRight);
+}
+
+}  // namespace
+
+CMsgStand::CMsgStand(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("msgStand"));
+    guidanceLayout(
+        this,
+        QStringLiteral("Recovery is not possible in Standard Search mode, use Advance Search to "
+                       "recover your data."),
+        {QStringLiteral("1. Both the recovery modes (i.e. Standard Search and Advance Search) "
+                        "recover data using "
+                        "different"),
+         QStringLiteral(
+             " Data Recovery Techniques in different cases of data loss. In most of the data loss "
+             "cases, at least "),
+         QStringLiteral(
+             "one recovery mode may work for you, even if another fails to recover data."),
+         QStringLiteral("2. It is strongly recommended that you should allow every process to be "
+                        "completed 100%.")});
+}
+
+CAdvanceDlg::CAdvanceDlg(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("advanceDlg"));
+    guidanceLayout(
+        this, QStringLiteral("No file system could be identified. Recovery is not possible in Advance Search mode."),
+        {QStringLiteral("1. Both the recovery modes (i.e. Standard Search and Advance Search) recover data using "
+                        "different Data Recovery Techniques in different cases of data loss. In Most of the data loss "
+                        "cases, at least one recovery mode may work for you, even if another fails to recover data."),
+         QStringLiteral("2. It is strongly recommended that you should allow every process to be completed 100%."),
+         QStringLiteral("3. When the operating system says that the disk needs to be formatted, or that it is not "
+                        "formatted, the records that describe its file system may be damaged beyond what a search "
+                        "can repair.\n\nIn such cases a quick format by the operating system has often written "
+                        "those records anew, after which Quorlan could recover the data.\n\nThis is not a "
+                        "recommended procedure: try it only as a last resort, after both recovery modes have run to "
+                        "100%, and never a full format.")});
 }
 
 CInfo::CInfo(QWidget* parent) : QDialog(parent) {
@@ -107,11 +150,43 @@ CInfo::CInfo(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("noMedia"));
     panelBackground(this);
     auto* layout = new QVBoxLayout(this);
-    auto* text = new QLabel(QStringLiteral("Could not find any Pen Drive or other USB Removable Media connected to your "
-                                           "system. Connect one and press Retry, or open a disk image."),
+    auto* heading = new QLabel(
+        QStringLiteral("Could not find any Pen Drive or other USB Removable Media connected to your system."), this);
+    heading->setFont(boldFont());
+    heading->setWordWrap(true);
+    layout->addWidget(heading);
+    for (const char* line :
+         {"Please use any of the following method to recover Data from your USB Storage Media :",
+          "1. Unplug your storage media and plug it again. Once you have connected your media, "
+          "click retry button to "
+          "continue.",
+          "2. OR, if you are using USB HUB to connect multiple USB Devices to your PC, Please "
+          "remove USB HUB from your PC "
+          " and try   connecting your storage media directly to the usb port of your computer.",
+          "3. OR, if your current system configuration is still not enabling you to go ahead with "
+          "Data recovery, Please "
+          "try recovering data on different machine (having different OS, if possible)."}) {
+        auto* l = new QLabel(QString::fromLatin1(line), this);
+        l->setWordWrap(true);
+        layout->addWidget(l);
+    }
+    auto* important = new QLabel(QStringLiteral("Important:"), this);
+    important->setFont(boldFont());
+    layout->addWidget(important);
+    auto* note = new QLabel(QStringLiteral("Hard disk drives are not removable storage media, also when they are "
+                                           "connected by USB: Quorlan does not list them. Recover a hard disk drive "
+                                           "with software made for hard disks, or open an image of it made with dd "
+                                           "or ddrescue."),
                             this);
-    text->setWordWrap(true);
-    layout->addWidget(text);
+    note->setWordWrap(true);
+    layout->addWidget(note);
+    auto* help = new QHBoxLayout;
+    help->addWidget(new QLabel(QStringLiteral("For technical help,"), this));
+    help->addWidget(link(QStringLiteral("click here to contact us..."), supportMail(), this));
+    help->addWidget(new QLabel(QStringLiteral("or visit"), this));
+    help->addWidget(link(QString::fromLatin1(kWebAddress), QString::fromLatin1(kWebAddress), this));
+    help->addStretch();
+    layout->addLayout(help);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     for (const auto& [label, choice] : {std::pair{"Retry", Retry}, {"Open Image...", OpenImage}, {"Exit", Exit}}) {
@@ -261,13 +336,19 @@ void QtPrompts::message(const QString& text, BoxIcon icon, const QString& captio
 }
 
 bool QtPrompts::question(const QString& text, bool defaultNo) {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Quorlan"), text, QMessageBox::Yes | QMessageBox::No, m_parent);
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Quorlan"), text,
+                    QMessageBox::Yes | QMessageBox::No, m_parent);
     box.setDefaultButton(defaultNo ? QMessageBox::No : QMessageBox::Yes);
     return box.exec() == QMessageBox::Yes;
 }
 
 void QtPrompts::standardGuidance() {
     CMsgStand dlg(m_parent);
+    dlg.exec();
+}
+
+void QtPrompts::advanceGuidance() {
+    CAdvanceDlg dlg(m_parent);
     dlg.exec();
 }
 
@@ -308,8 +389,9 @@ std::optional<QString> QtPrompts::openLogFile() {
 }
 
 std::optional<QString> QtPrompts::openImageFile() {
-    const QString file = QFileDialog::getOpenFileName(m_parent, QStringLiteral("Open Image"), QDir::homePath(),
-                                                      QStringLiteral("Disk images (*.img *.dd *.raw *.bin *.ima);;All files (*)"));
+    const QString file = QFileDialog::getOpenFileName(
+        m_parent, QStringLiteral("Open Image"), QDir::homePath(),
+        QStringLiteral("Disk images (*.img *.dd *.raw *.bin *.ima);;All files (*)"));
     if (file.isEmpty()) return std::nullopt;
     return file;
 }
@@ -325,6 +407,8 @@ CollisionDecision QtPrompts::replaceFile(const QString& existing, const QString&
     dlg.exec();
     return dlg.decision();
 }
+
+void QtPrompts::openFile(const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
 
 void QtPrompts::openHelp() {
     const QString guide = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Software Guide.html"));

@@ -1,4 +1,4 @@
-// The small modal dialogs: About, the Standard Search guidance, no media, "Save As", "Saving...",
+// The small modal dialogs: About, the Standard and Advance Search guidance, no media, "Save As", "Saving...",
 // "Replace File Confirmation", "Calculating Number of Files..." and the listing notice.
 #pragma once
 
@@ -26,6 +26,13 @@ class CMsgStand : public QDialog {
     Q_OBJECT
 public:
     explicit CMsgStand(QWidget* parent = nullptr);
+};
+
+// No file system could be identified by an Advance Search.
+class CAdvanceDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit CAdvanceDlg(QWidget* parent = nullptr);
 };
 
 // No removable disk found: Retry, Open Image..., Exit.

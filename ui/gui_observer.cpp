@@ -13,8 +13,9 @@ ObservedState GuiObserver::take() {
     return copy;
 }
 
-void GuiObserver::beginPhase(std::string_view, std::uint64_t totalUnits) {
+void GuiObserver::beginPhase(std::string_view label, std::uint64_t totalUnits) {
     const std::lock_guard lock(m_mutex);
+    m_state.label = label;
     m_state.total = totalUnits;
     m_state.done = 0;
 }
@@ -38,7 +39,8 @@ void GuiObserver::countingFiles(std::uint64_t count) {
     const std::lock_guard lock(m_mutex);
     m_state.counting = count;
 }
-void GuiObserver::savingFile(std::string_view name, std::string_view folder, std::uint64_t number, std::uint64_t total) {
+void GuiObserver::savingFile(std::string_view name, std::string_view folder, std::uint64_t number,
+                             std::uint64_t total) {
     const std::lock_guard lock(m_mutex);
     m_state.fileName = name;
     m_state.filePath = folder;

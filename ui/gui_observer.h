@@ -17,6 +17,7 @@
 namespace quorlan::ui {
 
 struct ObservedState {
+    std::string label;  // the caption of the running phase ("Completed ")
     std::uint64_t total = 0;
     std::uint64_t done = 0;
     std::string status;
@@ -37,7 +38,6 @@ public:
     // A copy of the state, taking the pending messages.
     ObservedState take();
 
-    // The bars show their percentage, so the phase caption is not kept.
     void beginPhase(std::string_view label, std::uint64_t totalUnits) override;
     void setDone(std::uint64_t doneUnits) override;
     void status(std::string_view line) override;

@@ -1,56 +1,30 @@
-// The main window: a wizard from the disk to the recovered folders. Every long operation (the
-// search, a folder listing, saving, loading a log) runs on a worker thread; what a worker
-// reports reaches the widgets through the window's timer and queued calls, never directly.
+// The main window: a wizard from the disk to the recovered folders. The wizard's rules live in
+// WizardController, each page in a class of its own, the recovered tree in ResultTreeModel, and
+// every long operation runs on the one WorkerRunner; this class puts them together and runs the
+// commands of the toolbar, the pages and the keys.
 #pragma once
 
-#include <QGroupBox>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QStackedWidget>
-#include <QTimer>
+#include <QTemporaryDir>
 #include <QWidget>
-#include <functional>
 #include <memory>
-#include <thread>
-#include <unordered_map>
 
 #include "search/save_driver.h"
 #include "session/session.h"
 #include "ui/controls.h"
 #include "ui/dialogs.h"
-#include "ui/gui_observer.h"
+#include "ui/disk_page.h"
+#include "ui/file_system_page.h"
+#include "ui/help_texts.h"
+#include "ui/partition_page.h"
 #include "ui/prompts.h"
-#include "ui/text_progress.h"
+#include "ui/results_page.h"
+#include "ui/search_panel.h"
+#include "ui/wizard_controller.h"
+#include "ui/worker_runner.h"
 
 namespace quorlan::ui {
-
-// The help texts of the bottom strip.
-namespace help {
-inline const QString kDiskPage = QString::fromUtf8(
-    "Select the disk from left Panel from which you want to recover Data. Select the searching criteria (Standard "
-    "Search or Advance Search) and Press \u2018Next\u2019 button to Proceed. Both the recovery Modes recover data using "
-    "different recovery techniques in different cases of data loss.");
-inline const QString kPartitionPageNext = QString::fromUtf8(
-    "Select the Partition from left Panel from which you want to recover Data. If the partition (from which you want to "
-    "recover your data) is not in the list, Press \u2018Search More Partitions\u2019 button to search other Lost or "
-    "Deleted Partitions. Press \u2018Next\u2019 button to start searching Data.");
-inline const QString kPartitionPageBack = QStringLiteral(
-    "Select the Partition from left Panel from which you want to recover Data. Press 'Search More Partitions' button to "
-    "search other Lost or Deleted Partitions. Press 'Next' button to start searching Data.");
-inline const QString kNoPartition = QStringLiteral(
-    "Select the partition to recover from left panel and then click on next button or use Searching Partition for "
-    "search missing partition.");
-inline const QString kSearchStarted = QStringLiteral(
-    "You can stop searching Files and Folders by clicking on 'Stop Search' button. However, it is strongly recommended "
-    "that you should allow the software to complete the searching Process.");
-inline const QString kResults = QStringLiteral(
-    "Select Files and Folders from left Panel Directories' Tree and Click on 'Save' button in Toolbar to save recovered "
-    "Files and Folders.");
-// After a search that ran to its end the sentence says "left panel".
-inline const QString kSearchFinished = QStringLiteral(
-    "Select Files and Folders from left panel Directories' Tree and Click on 'Save' button in Toolbar to save recovered "
-    "Files and Folders.");
-}  // namespace help
 
 class CChildDialogExDemoDlg : public QWidget {
     Q_OBJECT
@@ -62,37 +36,54 @@ public:
                                    QWidget* parent = nullptr);
     ~CChildDialogExDemoDlg() override;
 
-    [[nodiscard]] int wizardStep() const { return m_step; }
-    [[nodiscard]] bool busy() const { return m_worker.joinable() && !m_workerDone; }
+    [[nodiscard]] const WizardController& wizard() const { return m_wizard; }
+    [[nodiscard]] int wizardStep() const { return m_wizard.step(); }
+    [[nodiscard]] bool busy() const { return m_runner->busy(); }
     [[nodiscard]] QString helpText() const { return m_help->text(); }
-    [[nodiscard]] QString currentFolderText() const { return m_currentFolderValue->text(); }
-    [[nodiscard]] mytreectrl* diskTree() const { return m_diskTree; }
-    [[nodiscard]] mytreectrl* partitionTree() const { return m_partitionTree; }
-    [[nodiscard]] mytreectrl* resultTree() const { return m_resultTree; }
+    [[nodiscard]] QString currentFolderText() const { return m_results->currentFolderText(); }
+    [[nodiscard]] mytreectrl* diskTree() const { return m_diskPage->tree(); }
+    [[nodiscard]] mytreectrl* partitionTree() const { return m_partitionPage->tree(); }
+    [[nodiscard]] mytreectrl* fileSystemTree() const { return m_fileSystemPage->tree(); }
+    [[nodiscard]] CResultTreeView* resultTree() const { return m_results->tree(); }
+    [[nodiscard]] ResultTreeModel* resultModel() const { return m_results->model(); }
     [[nodiscard]] CColoredListCtrl* propertyList() const { return m_list; }
+    [[nodiscard]] SearchPanel* searchPanel() const { return m_searchPanel; }
+    [[nodiscard]] PartitionPage* partitionPage() const { return m_partitionPage; }
     [[nodiscard]] Session& session() { return m_session; }
     [[nodiscard]] QPushButton* nextButton() const { return m_next; }
     [[nodiscard]] QPushButton* backButton() const { return m_back; }
+    [[nodiscard]] QPushButton* stopSearchButton() const { return m_stopSearch; }
+    [[nodiscard]] CBtn* saveButton() const { return m_saveBtn; }
+    [[nodiscard]] CBtn* saveLogButton() const { return m_saveLogBtn; }
+    [[nodiscard]] CBtn* loadLogButton() const { return m_loadLogBtn; }
 
     // Commands, as the buttons, menus and keys run them.
+    // Lists the disks again (Refresh List; the one call a "disks changed" notice makes).
     void refreshList();
     bool addImage(const QString& path);
     void openImage();
     void selectDiskSlot(std::size_t slot);
-    void selectStandardSearch();
+    void chooseMode(SearchMode mode);
+    void selectStandardSearch() { chooseMode(SearchMode::Standard); }
+    void selectAdvanceSearch() { chooseMode(SearchMode::Advance); }
     void next();
     void back();
-    void selectPartition(int index);
+    // A partition of the list (0-based), or PartitionPage::kUnknownItem.
+    void selectPartition(int item);
     void stopSearch();
-    void clickCheckBox(QTreeWidgetItem* item);
-    void listFolder(QTreeWidgetItem* item, FolderListing listing = FolderListing::Select);
+    void searchMorePartitions();
+    void stopPartitionSearch();
+    void chooseRange(bool sectorRange);
+    void selectFileSystem(std::size_t number);
+    void clickCheckBox(const QModelIndex& index);
+    void listFolder(const QModelIndex& index, FolderListing listing = FolderListing::Select);
     void openItem();
     void save(bool all);
     void saveLog();
     void loadLog();
     bool exitProgram();
-    // Runs the event loop until no worker runs (tests, and the window's own waits).
-    void waitForWorker();
+    // Runs the event loop until no job runs (tests, and the window's own waits).
+    void waitForWorker() { m_runner->wait(); }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -100,66 +91,51 @@ protected:
 
 private:
     void buildUi();
-    void showPage(int step);
-    void setHelp(const QString& text) { m_help->setText(text); }
-    void startWorker(std::function<void(std::stop_token)> work, std::function<void()> done);
-    void poll();
-    void applyObserved(const ObservedState& s);
-    void fillDiskTree();
-    void fillPartitionPage();
-    void showDiskDetails(std::size_t slot);
-    void showPartitionDetails(int index);
-    void searchFinished(SearchResult result);
-    void buildResultTree();
-    void refreshResultItem(QTreeWidgetItem* item);
-    void refreshChecks(QTreeWidgetItem* item);
-    void fillFileList(const std::vector<ListedRow>& rows);
-    QIcon iconFor(const ListedRow& row);
-    TreeItem* engineItem(QTreeWidgetItem* item) const;
-    void enableResultCommands(bool on);
-    void resetResults();
-    void runSave(const SaveSelection& selection, const QString& destination);
-    CollisionDecision askReplace(const std::string& existing, const std::string& proposed);
+    // Shows what the wizard says: the page, the buttons, the help text.
+    void applyState();
+    void setHelp(Help help);
+    void fillDiskPage();
+    void showNoMediaDialog();
+    [[nodiscard]] std::uint64_t diskSectors() const;
+    [[nodiscard]] SearchMode mode() const { return m_wizard.mode().value_or(SearchMode::Standard); }
+    void startPartitionSearch(bool automatic);
+    void partitionSearchFinished(const Result<LostPartitionResult>& found);
+    void startStandardSearch(std::size_t partitionIndex);
+    void startAdvanceSearch(const PartitionVerdict& verdict);
+    // The scan and analysis ended: the list of file systems, or the guidance when it is empty.
+    void advanceSearchFinished();
+    void buildEntries(std::size_t number);
+    void showResults();
+    void writeLog();
+    // Plans on the worker what to write, then writes it under destination; opened: the one file
+    // written is then opened with the desktop's application for it.
+    void runSave(std::function<SavePlan(WorkerRunner::Context&)> plan, const QString& destination, bool open);
+    void showProgress(const ObservedState& s);
 
     Session m_session;
     InventoryRoots m_roots;
     std::unique_ptr<Prompts> m_prompts;
-    int m_step = 0;
-    std::optional<SearchMode> m_searchMode;
+    WizardController m_wizard;
+    WorkerRunner* m_runner;
     std::optional<std::size_t> m_selectedSlot;
-    int m_partitionIndex = -1;
-    std::unordered_map<std::int64_t, QTreeWidgetItem*> m_itemsById;
-    TreeItem* m_currentFolder = nullptr;
-    std::vector<ListedRow> m_listed;
+    std::optional<int> m_partitionItem;  // the partition page's selection
+    bool m_partitionSearchStopped = false;
+    FileSystemType m_searchType = FileSystemType::Unknown;  // the type of the search shown
     QString m_lastDestination;
-
-    // Worker
-    std::jthread m_worker;
-    bool m_workerDone = true;
-    std::unique_ptr<GuiObserver> m_observer;
-    std::unique_ptr<SaveControl> m_saveControl;
-    QTimer m_pollTimer;
+    std::unique_ptr<QTemporaryDir> m_openFolder;  // files opened from the list are saved here
 
     // Widgets
     CBtn *m_saveBtn, *m_saveLogBtn, *m_loadLogBtn, *m_openImageBtn, *m_helpBtn, *m_aboutBtn, *m_exitBtn;
     QStackedWidget* m_trees;
-    mytreectrl *m_diskTree, *m_partitionTree, *m_resultTree;
     QStackedWidget* m_panels;
-    QWidget *m_diskPanel, *m_partitionPanel, *m_searchPanel, *m_resultsPanel;
-    CCustomRadio* m_standardRadio;
-    QLabel* m_modeLabel;
-    QLineEdit *m_startEdit, *m_endEdit;
-    std::map<std::string, QLabel*> m_searchValues;
-    QLabel* m_foldersFoundLabel;
-    Counter m_shownCounter = Counter::FoldersFound;  // the counter the search panel shows
-    CTextProgressCtrl* m_searchBar;
-    QLabel* m_searchStatus;
-    QPushButton* m_stopSearch;
-    QLabel* m_currentFolderValue;
-    CTextProgressCtrl* m_treeLoadBar;
+    DiskPage* m_diskPage;
+    PartitionPage* m_partitionPage;
+    FileSystemPage* m_fileSystemPage;
+    ResultsPage* m_results;
+    SearchPanel* m_searchPanel;
     CColoredListCtrl* m_list;
     CColorStatic* m_help;
-    QPushButton *m_back, *m_next;
+    QPushButton *m_back, *m_next, *m_stopSearch;
     CPopulate* m_populate = nullptr;
     CalculatingDialog* m_calculating = nullptr;
     SavingDialog* m_saving = nullptr;

@@ -22,6 +22,8 @@ public:
     virtual bool question(const QString& text, bool defaultNo = false) = 0;
     // The guidance dialog for a partition that Standard Search cannot recover.
     virtual void standardGuidance() = 0;
+    // The guidance dialog after an Advance Search that identified no file system.
+    virtual void advanceGuidance() = 0;
     virtual void about() = 0;
     // No removable disk was found: Retry (true), or an image chosen (imagePath set), or Exit.
     enum class NoMedia { Retry, OpenImage, Exit };
@@ -36,6 +38,8 @@ public:
     virtual CollisionDecision replaceFile(const QString& existing, const QString& proposed) = 0;
     // The help file beside the program, with the desktop's handler.
     virtual void openHelp() = 0;
+    // A recovered file (saved to a folder of its own) with the desktop's application for it.
+    virtual void openFile(const QString& path) = 0;
 };
 
 // The real dialogs.
@@ -45,6 +49,7 @@ public:
     void message(const QString& text, BoxIcon icon, const QString& caption) override;
     bool question(const QString& text, bool defaultNo) override;
     void standardGuidance() override;
+    void advanceGuidance() override;
     void about() override;
     NoMedia noMedia(QString& imagePath) override;
     std::optional<QString> saveLogFile() override;
@@ -53,6 +58,7 @@ public:
     std::optional<QString> saveDestination(const QString& proposed) override;
     CollisionDecision replaceFile(const QString& existing, const QString& proposed) override;
     void openHelp() override;
+    void openFile(const QString& path) override;
 
 private:
     QWidget* m_parent;

@@ -40,10 +40,18 @@ int CTextProgressCtrl::StepIt() {
     return SetPos(next);
 }
 
-QColor CTextProgressCtrl::GetBarColour() const { return m_bar.isValid() ? m_bar : palette().color(QPalette::Highlight); }
-QColor CTextProgressCtrl::GetBgColour() const { return m_background.isValid() ? m_background : palette().color(QPalette::Button); }
-QColor CTextProgressCtrl::GetTextColour() const { return m_text.isValid() ? m_text : palette().color(QPalette::WindowText); }
-QColor CTextProgressCtrl::GetTextBkColour() const { return m_textOnBar.isValid() ? m_textOnBar : palette().color(QPalette::Window); }
+QColor CTextProgressCtrl::GetBarColour() const {
+    return m_bar.isValid() ? m_bar : palette().color(QPalette::Highlight);
+}
+QColor CTextProgressCtrl::GetBgColour() const {
+    return m_background.isValid() ? m_background : palette().color(QPalette::Button);
+}
+QColor CTextProgressCtrl::GetTextColour() const {
+    return m_text.isValid() ? m_text : palette().color(QPalette::WindowText);
+}
+QColor CTextProgressCtrl::GetTextBkColour() const {
+    return m_textOnBar.isValid() ? m_textOnBar : palette().color(QPalette::Window);
+}
 
 void CTextProgressCtrl::SetMarquee(bool on, int intervalMs) {
     m_marquee = on;
@@ -88,7 +96,8 @@ void CTextProgressCtrl::paintEvent(QPaintEvent*) {
     if (m_marquee) {
         const int block = (inner.width() * m_marqueeSize + 50) / 100;
         const int end = inner.left() + filledWidth(inner.width());
-        filled = QRect(QPoint(std::max(inner.left(), end - block), inner.top()), QPoint(std::min(end, inner.right()), inner.bottom()));
+        filled = QRect(QPoint(std::max(inner.left(), end - block), inner.top()),
+                       QPoint(std::min(end, inner.right()), inner.bottom()));
     } else {
         filled.setWidth(filledWidth(inner.width()));
     }

@@ -1,8 +1,12 @@
-// The window driven on the offscreen platform: from the disk page to saved files, the help texts
-// of each page, check boxes by clicks, a stopped search, a log saved and loaded, guidance and the
-// exit questions. Every page is saved as a PNG into the build folder for review.
+// The window driven on the offscreen platform: from the disk page to saved files in both search
+// modes, the help texts of each page, check boxes by clicks, a stopped search, a log saved and
+// loaded, the lost-partition search, the floppy, the partition page's checks, guidance and the
+// exit questions. Every step is saved as a PNG into the build folder for review.
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
 #include <deque>
@@ -22,25 +26,34 @@ class ScriptedPrompts : public Prompts {
 public:
     struct Log {
         QStringList messages;
+        QStringList captions;
         QStringList questions;
         int guidance = 0;
+        int advanceGuidance = 0;
         int noMedia = 0;
+        QStringList opened;
     };
     explicit ScriptedPrompts(std::shared_ptr<Log> log) : m_log(std::move(log)) {}
 
     std::deque<bool> answers;  // questions, in order (No when empty)
     QString image, destination, logFile;
     CollisionDecision collision{CollisionAnswer::Rename, {}, true};
+    std::function<void()> onQuestion;  // runs before a question is answered
 
-    void message(const QString& text, BoxIcon, const QString&) override { m_log->messages << text; }
+    void message(const QString& text, BoxIcon, const QString& caption) override {
+        m_log->messages << text;
+        m_log->captions << caption;
+    }
     bool question(const QString& text, bool) override {
         m_log->questions << text;
+        if (onQuestion) onQuestion();
         if (answers.empty()) return false;
         const bool a = answers.front();
         answers.pop_front();
         return a;
     }
     void standardGuidance() override { ++m_log->guidance; }
+    void advanceGuidance() override { ++m_log->advanceGuidance; }
     void about() override {}
     NoMedia noMedia(QString& imagePath) override {
         ++m_log->noMedia;
@@ -55,6 +68,7 @@ public:
     }
     CollisionDecision replaceFile(const QString&, const QString&) override { return collision; }
     void openHelp() override {}
+    void openFile(const QString& path) override { m_log->opened << path; }
 
 private:
     std::shared_ptr<Log> m_log;
@@ -97,29 +111,95 @@ QString fixture(const char* name) { return QStringLiteral(QUORLAN_FIXTURE_DIR "/
 void screenshot(QWidget& w, const QString& name) {
     const QString dir = QStringLiteral(QUORLAN_BINARY_DIR "/screenshots");
     QDir().mkpath(dir);
+    QCoreApplication::processEvents();
     w.grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
 }
 
-QStringList treeTexts(QTreeWidget* tree) {
+// A copy of a fixture image with sectors zeroed (damage made for one test).
+QString damagedCopy(const QTemporaryDir& dir, const char* name, const std::vector<std::uint64_t>& zeroed) {
+    const QString image = dir.filePath(QLatin1String(name));
+    QFile::remove(image);
+    if (!QFile::copy(fixture(name), image)) return {};
+    QFile f(image);
+    if (!f.open(QIODevice::ReadWrite)) return {};
+    const QByteArray zeros(512, '\0');
+    for (const std::uint64_t sector : zeroed) {
+        f.seek(static_cast<qint64>(sector * 512));
+        f.write(zeros);
+    }
+    return image;
+}
+
+// A disk of 64 MiB of zeros: no table, no volume.
+QString blankImage(const QTemporaryDir& dir) {
+    const QString blank = dir.filePath(QStringLiteral("blank.img"));
+    QFile f(blank);
+    if (!f.open(QIODevice::WriteOnly) || !f.resize(64 * 1024 * 1024)) return {};
+    return blank;
+}
+
+// The partitions of an image's table.
+std::vector<PartitionEntry> partitionsOf(const QString& image) {
+    Session probe;
+    if (!probe.AddImage(image.toStdString()).ok() || !probe.SelectDisk(0).ok()) return {};
+    return probe.partitions().partitions;
+}
+
+QStringList treeTexts(const QAbstractItemModel& model, const QModelIndex& parent = {}, int depth = 0) {
     QStringList out;
-    std::function<void(QTreeWidgetItem*, int)> walk = [&](QTreeWidgetItem* i, int depth) {
-        out << QString(static_cast<qsizetype>(depth) * 2, QLatin1Char(' ')) + i->text(0);
-        for (int c = 0; c < i->childCount(); ++c) walk(i->child(c), depth + 1);
-    };
-    for (int i = 0; i < tree->topLevelItemCount(); ++i) walk(tree->topLevelItem(i), 0);
+    for (int r = 0; r < model.rowCount(parent); ++r) {
+        const QModelIndex i = model.index(r, 0, parent);
+        out << QString(static_cast<qsizetype>(depth) * 2, QLatin1Char(' ')) + i.data().toString();
+        out << treeTexts(model, i, depth + 1);
+    }
     return out;
 }
 
-QTreeWidgetItem* findItem(QTreeWidget* tree, const QString& text) {
-    const auto found = tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
-    return found.isEmpty() ? nullptr : found.first();
+QModelIndex findIndex(const QAbstractItemModel& model, const QString& text) {
+    const QModelIndexList found = model.match(model.index(0, 0), Qt::DisplayRole, text, 1,
+                                              Qt::MatchExactly | Qt::MatchRecursive);
+    return found.isEmpty() ? QModelIndex() : found.first();
+}
+
+QStringList childTexts(const QTreeWidgetItem* item) {
+    QStringList out;
+    for (int i = 0; item != nullptr && i < item->childCount(); ++i) out << item->child(i)->text(0);
+    return out;
+}
+
+QStringList listColumn(const CColoredListCtrl* list, int column) {
+    QStringList out;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) out << list->topLevelItem(i)->text(column);
+    return out;
+}
+
+QTreeWidgetItem* listRow(const CColoredListCtrl* list, const QString& name) {
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        if (list->topLevelItem(i)->text(0) == name) return list->topLevelItem(i);
+    }
+    return nullptr;
 }
 
 // Clicks an item's check box as a user would.
-void clickCheckBox(mytreectrl* tree, QTreeWidgetItem* item) {
-    tree->scrollToItem(item);
-    const QRect r = tree->visualItemRect(item);
+void clickCheckBox(CResultTreeView* tree, const QModelIndex& index) {
+    tree->scrollTo(index);
+    const QRect r = tree->visualRect(index);
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, QPoint(r.left() + 6, r.center().y()));
+}
+
+Qt::CheckState checkOf(const QModelIndex& i) { return i.data(Qt::CheckStateRole).value<Qt::CheckState>(); }
+
+// The files below a folder, as paths relative to it.
+QStringList filesBelow(const QString& dir) {
+    QStringList out;
+    if (!QFileInfo(dir).isDir()) return out;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir.toStdString())) {
+        if (e.is_regular_file())
+            out << QString::fromStdString(
+                std::filesystem::relative(e.path(), dir.toStdString()).string());
+    }
+    out.sort();
+    return out;
 }
 
 struct Window {
@@ -137,20 +217,36 @@ struct Window {
         QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         w->addImage(image);
     }
-    // From the disk page to the results of partition `index`.
-    void searchPartition(int index) {
-        w->selectStandardSearch();
+    ~Window() {
+        prompts->answers = {false, true};  // no log, and exit
+        w->close();
+    }
+    // From the disk page to the partition page in a mode.
+    void toPartitionPage(SearchMode mode) {
+        w->chooseMode(mode);
         QVERIFY(w->nextButton()->isEnabled());
         w->next();
         QCOMPARE(w->wizardStep(), 1);
-        w->partitionTree()->setCurrentItem(w->partitionTree()->topLevelItem(0)->child(index));
+    }
+    // From the disk page to the results of partition `index`.
+    void searchPartition(int index) {
+        toPartitionPage(SearchMode::Standard);
+        w->selectPartition(index);
         w->next();
         w->waitForWorker();
         QCOMPARE(w->wizardStep(), 3);
     }
+    // The results' root folder listed; the list's names.
+    QStringList listRoot() {
+        w->listFolder(w->resultModel()->index(0, 0));
+        w->waitForWorker();
+        return listColumn(w->propertyList(), 0);
+    }
 };
 
 }  // namespace
+
+QObject* makeResultTreeModelTest();
 
 class MainWindowTest : public QObject {
     Q_OBJECT
@@ -163,6 +259,14 @@ private slots:
     void noMediaDialogOffersAnImage();
     void disksComeFromTheGivenInventoryAtEveryRefresh();
     void keysOfTheResultsPage();
+    void fileListSortsAndOpensFiles();
+    void partitionPageChecksItsInput();
+    void lostPartitionsFoundThenSearched();
+    void stoppedPartitionSearchKeepsWhatItFound();
+    void floppySearchedAndSaved();
+    void advanceSearchWithoutBootSectorToSavedFiles();
+    void secondOfTwoFileSystemsWithoutRescan();
+    void windowAnswersWhileAScanRuns();
     void progressBarDrawsItsPercentage();
     void deletedFilesCarryTheirTrustMark();
 };
@@ -185,44 +289,41 @@ void MainWindowTest::wizardFromDiskPageToSavedFiles() {
     w.next();
     QCOMPARE(w.wizardStep(), 1);
     QCOMPARE(w.helpText(), help::kPartitionPageNext);
-    QCOMPARE(w.partitionTree()->topLevelItem(0)->child(0)->text(0), QStringLiteral("Partition - 1 ( FAT32 )"));
+    QCOMPARE(childTexts(w.partitionTree()->topLevelItem(0)), QStringList{QStringLiteral("Partition - 1 ( FAT32 )")});
+    // The partition of the table is selected at once, with its details.
     QCOMPARE(w.propertyList()->headerItem()->text(0), QStringLiteral("Name"));
+    QCOMPARE(w.propertyList()->topLevelItem(2)->text(1), QStringLiteral("FAT32"));
+    QVERIFY(!w.findChild<QComboBox*>(QStringLiteral("partitionType"))->isVisible());  // Standard Search
     screenshot(w, QStringLiteral("2-partition-page"));
 
     w.next();
     QCOMPARE(w.helpText(), help::kSearchStarted);
+    QVERIFY(w.searchPanel()->isVisible());
+    QCOMPARE(w.searchPanel()->foundLabel(), QStringLiteral("Directories Found  :"));
     screenshot(w, QStringLiteral("3-searching"));
     w.waitForWorker();
     QCOMPARE(w.wizardStep(), 3);
-    QVERIFY(w.helpText().startsWith(QStringLiteral("Select Files and Folders from left ")));
-    QCOMPARE(w.resultTree()->topLevelItem(0)->text(0), QStringLiteral("Root"));
-    QVERIFY(findItem(w.resultTree(), QStringLiteral("QLN_Miscellaneous")) != nullptr);
+    QCOMPARE(w.helpText(), help::kSearchFinished);
+    QVERIFY(w.saveButton()->isEnabled() && w.saveLogButton()->isEnabled());
+    const QModelIndex root = w.resultModel()->index(0, 0);
+    QCOMPARE(root.data().toString(), QStringLiteral("Root"));
+    QVERIFY(findIndex(*w.resultModel(), QStringLiteral("QLN_Miscellaneous")).isValid());
 
     // Listing a folder fills the file list with the file-list columns.
-    QTreeWidgetItem* root = w.resultTree()->topLevelItem(0);
-    w.listFolder(root);
-    w.waitForWorker();
+    const QStringList names = win.listRoot();
     QCOMPARE(w.propertyList()->headerItem()->text(1), QStringLiteral("Type"));
     QVERIFY(w.propertyList()->isColumnHidden(5));
-    QVERIFY(w.propertyList()->topLevelItemCount() > 0);
+    QVERIFY(names.contains(QStringLiteral("notes.txt")));
     QCOMPARE(w.currentFolderText(), QString());
     screenshot(w, QStringLiteral("4-results-page"));
 
     // Open on a folder row lists that folder.
-    QTreeWidgetItem* folderRow = nullptr;
-    for (int i = 0; i < w.propertyList()->topLevelItemCount(); ++i) {
-        if (w.propertyList()->topLevelItem(i)->text(1) == QStringLiteral("FOLDER") &&
-            w.propertyList()->topLevelItem(i)->text(0) != QStringLiteral("QLN_Miscellaneous")) {
-            folderRow = w.propertyList()->topLevelItem(i);
-            break;
-        }
-    }
+    QTreeWidgetItem* folderRow = listRow(w.propertyList(), QStringLiteral("Projects"));
     QVERIFY(folderRow != nullptr);
-    const QString opened = folderRow->text(0);
     w.propertyList()->setCurrentItem(folderRow);
     w.openItem();
     w.waitForWorker();
-    QCOMPARE(w.currentFolderText(), opened);
+    QCOMPARE(w.currentFolderText(), QStringLiteral("Projects"));
 
     // Save All into a folder; the files arrive with their folders.
     QTemporaryDir dest;
@@ -234,39 +335,37 @@ void MainWindowTest::wizardFromDiskPageToSavedFiles() {
     QVERIFY2(win.log->messages.last().startsWith(QStringLiteral("Saved ")) &&
                  win.log->messages.last().contains(QStringLiteral(" to ") + win.prompts->destination),
              qPrintable(win.log->messages.last()));
-    QVERIFY(QDir(win.prompts->destination + QLatin1Char('/') + opened).exists());
-    std::size_t files = 0;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(win.prompts->destination.toStdString())) {
-        if (e.is_regular_file()) ++files;
-    }
-    QVERIFY(files > 10);
+    QVERIFY(filesBelow(win.prompts->destination).contains(QStringLiteral("Projects/Website/index.html")));
+    QVERIFY(filesBelow(win.prompts->destination).size() > 5);
 }
 
 void MainWindowTest::checkBoxesPropagateByClicks() {
     Window win(fixture("fat16-search.img"));
     win.searchPartition(0);
     CChildDialogExDemoDlg& w = *win.w;
-    QTreeWidgetItem* root = w.resultTree()->topLevelItem(0);
-    QTreeWidgetItem* folder = nullptr;
-    for (int i = 0; i < root->childCount(); ++i) {
-        if (root->child(i)->childCount() > 0) folder = root->child(i);
+    const ResultTreeModel& model = *w.resultModel();
+    const QModelIndex root = model.index(0, 0);
+    QModelIndex folder;
+    for (int i = 0; i < model.rowCount(root); ++i) {
+        if (model.rowCount(model.index(i, 0, root)) > 0) folder = model.index(i, 0, root);
     }
-    QVERIFY(folder != nullptr);
-    folder->setExpanded(true);
+    QVERIFY(folder.isValid());
+    w.resultTree()->expand(folder);
+    const QModelIndex child = model.index(0, 0, folder);
     clickCheckBox(w.resultTree(), folder);
-    QCOMPARE(folder->checkState(0), Qt::Checked);
-    QCOMPARE(folder->child(0)->checkState(0), Qt::Checked);
-    QCOMPARE(root->checkState(0), Qt::PartiallyChecked);
+    QCOMPARE(checkOf(folder), Qt::Checked);
+    QCOMPARE(checkOf(child), Qt::Checked);
+    QCOMPARE(checkOf(root), Qt::PartiallyChecked);
     // A partly checked item unchecks on click, with its subtree.
     clickCheckBox(w.resultTree(), root);
-    QCOMPARE(root->checkState(0), Qt::Unchecked);
-    QCOMPARE(folder->checkState(0), Qt::Unchecked);
+    QCOMPARE(checkOf(root), Qt::Unchecked);
+    QCOMPARE(checkOf(folder), Qt::Unchecked);
     clickCheckBox(w.resultTree(), root);
-    QCOMPARE(folder->child(0)->checkState(0), Qt::Checked);
-    clickCheckBox(w.resultTree(), folder->child(0));
-    QCOMPARE(folder->child(0)->checkState(0), Qt::Unchecked);
-    QCOMPARE(folder->checkState(0), folder->childCount() > 1 ? Qt::PartiallyChecked : Qt::Unchecked);
-    QCOMPARE(root->checkState(0), Qt::PartiallyChecked);
+    QCOMPARE(checkOf(child), Qt::Checked);
+    clickCheckBox(w.resultTree(), child);
+    QCOMPARE(checkOf(child), Qt::Unchecked);
+    QCOMPARE(checkOf(folder), model.rowCount(folder) > 1 ? Qt::PartiallyChecked : Qt::Unchecked);
+    QCOMPARE(checkOf(root), Qt::PartiallyChecked);
 
     // Save takes the checked folders.
     QTemporaryDir dest;
@@ -276,7 +375,7 @@ void MainWindowTest::checkBoxesPropagateByClicks() {
     w.save(false);
     w.waitForWorker();
     QStringList saved = QDir(dest.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    QCOMPARE(saved, QStringList{folder->text(0)});
+    QCOMPARE(saved, QStringList{folder.data().toString()});
 }
 
 void MainWindowTest::logSavedAndLoadedGivesTheSameTree() {
@@ -284,7 +383,7 @@ void MainWindowTest::logSavedAndLoadedGivesTheSameTree() {
         Window win(fixture(image));
         win.searchPartition(0);
         CChildDialogExDemoDlg& w = *win.w;
-        const QStringList before = treeTexts(w.resultTree());
+        const QStringList before = treeTexts(*w.resultModel());
         QTemporaryDir dir;
         win.prompts->logFile = dir.path() + QStringLiteral("/search.qlg");
         w.saveLog();
@@ -296,10 +395,17 @@ void MainWindowTest::logSavedAndLoadedGivesTheSameTree() {
         QCOMPARE(w.helpText(), help::kPartitionPageBack);
         win.prompts->logFile = written;
         w.loadLog();
+        QVERIFY(w.findChild<QLabel*>(QStringLiteral("treeLoadText"))->isVisible());
+        QCOMPARE(w.findChild<QLabel*>(QStringLiteral("treeLoadText"))->text(),
+                 QStringLiteral("Loading tree, Please Wait..."));
         w.waitForWorker();
         QCOMPARE(w.wizardStep(), 3);
-        QCOMPARE(treeTexts(w.resultTree()), before);
+        QCOMPARE(treeTexts(*w.resultModel()), before);
+        QVERIFY(w.saveLogButton()->isEnabled());
         screenshot(w, QStringLiteral("5-loaded-log-") + QLatin1String(image));
+        // Back from a loaded log leads to the partition page.
+        w.back();
+        QCOMPARE(w.wizardStep(), 1);
     }
     // A log of another disk is refused, and the window returns to the partition page.
     QTemporaryDir dir;
@@ -310,26 +416,33 @@ void MainWindowTest::logSavedAndLoadedGivesTheSameTree() {
         win.w->saveLog();
     }
     Window win(fixture("fat32-search.img"));
-    win.w->selectStandardSearch();
-    win.w->next();
+    win.toPartitionPage(SearchMode::Standard);
     win.prompts->logFile = dir.path() + QStringLiteral("/OTHER.QLG");
     win.w->loadLog();
     win.w->waitForWorker();
     QCOMPARE(win.w->wizardStep(), 1);
     QCOMPARE(win.log->messages.last(), QString::fromLatin1(kMsgLogCorrupt));
+    QVERIFY(win.w->nextButton()->isEnabled() && win.w->loadLogButton()->isEnabled());
 }
 
 void MainWindowTest::stoppedSearchShowsWhatWasFound() {
     Window win(fixture("ntfs-search.img"));
     CChildDialogExDemoDlg& w = *win.w;
-    w.selectStandardSearch();
+    win.toPartitionPage(SearchMode::Standard);
     w.next();
-    w.next();
+    QVERIFY(w.stopSearchButton()->isVisible());
+    QCOMPARE(w.searchPanel()->foundLabel(), QStringLiteral("MFT Found   :"));
     w.stopSearch();  // at once: the search stops within one run of records
     w.waitForWorker();
     QCOMPARE(w.wizardStep(), 3);
+    QVERIFY(!w.stopSearchButton()->isVisible());
     QVERIFY(w.backButton()->isEnabled());
-    QCOMPARE(w.resultTree()->topLevelItem(0)->text(0), QStringLiteral("Root"));
+    QCOMPARE(w.resultModel()->index(0, 0).data().toString(), QStringLiteral("Root"));
+    QCOMPARE(w.helpText(), help::kResults);
+    // Stopped before it found anything: nothing to save, nothing to keep in a log.
+    if (w.resultModel()->rowCount(w.resultModel()->index(0, 0)) <= 1) {
+        QVERIFY(!w.saveButton()->isEnabled() && !w.saveLogButton()->isEnabled());
+    }
 
     // Closing the window while a search runs stops the search; only the exit question is asked.
     w.back();
@@ -346,25 +459,13 @@ void MainWindowTest::guidanceAndExitQuestions() {
     // An NTFS partition whose boot sector and backup are both gone: Standard Search cannot work
     // there, and the guidance dialog says what to do.
     QTemporaryDir dir;
-    const QString image = dir.path() + QStringLiteral("/no-ntfs-boot.img");
-    QVERIFY(QFile::copy(fixture("ntfs-search.img"), image));
-    {
-        Session probe;
-        QVERIFY(probe.AddImage(image.toStdString()).ok());
-        QVERIFY(probe.SelectDisk(0).ok());
-        const PartitionEntry p = probe.partitions().partitions.at(0);
-        QFile f(image);
-        QVERIFY(f.open(QIODevice::ReadWrite));
-        const QByteArray zeros(512, '\0');
-        for (const std::uint64_t sector : {p.start, p.end - 1}) {
-            QVERIFY(f.seek(static_cast<qint64>(sector * 512)));
-            QCOMPARE(f.write(zeros), 512);
-        }
-    }
+    const auto p = partitionsOf(fixture("ntfs-search.img")).at(0);
+    const QString image = damagedCopy(dir, "ntfs-search.img", {p.start, p.end - 1});
     Window win(image);
     CChildDialogExDemoDlg& w = *win.w;
     win.searchPartition(0);
     QVERIFY(win.log->guidance >= 1);
+    QVERIFY(!w.saveButton()->isEnabled());
     screenshot(w, QStringLiteral("6-nothing-found"));
 
     // Exit on the results page: first whether to save the recovery, then whether to exit; No to
@@ -372,7 +473,8 @@ void MainWindowTest::guidanceAndExitQuestions() {
     win.prompts->answers = {false, false};
     QVERIFY(!w.close());
     QCOMPARE(win.log->questions,
-             (QStringList{QStringLiteral("Do you want to save the recovery?"), QStringLiteral("Do you want to exit from Quorlan?")}));
+             (QStringList{QStringLiteral("Do you want to save the recovery?"),
+                          QStringLiteral("Do you want to exit from Quorlan?")}));
     QCOMPARE(w.wizardStep(), 3);
     win.prompts->answers = {false, true};
     QVERIFY(w.close());
@@ -391,6 +493,20 @@ void MainWindowTest::noMediaDialogOffersAnImage() {
     QCOMPARE(w.diskTree()->topLevelItem(0)->child(0)->text(0), QStringLiteral("Disk Image (Disk0)"));
     QCoreApplication::processEvents();
     QCOMPARE(log->noMedia, 1);
+    // The dialog itself: its heading, its three steps, its note and its buttons.
+    CInfo dialog;
+    QStringList texts;
+    for (const QLabel* l : dialog.findChildren<QLabel*>()) texts << l->text();
+    QVERIFY(texts.contains(QStringLiteral(
+        "Could not find any Pen Drive or other USB Removable Media connected to your system.")));
+    QVERIFY(texts.contains(QStringLiteral(
+        "Please use any of the following method to recover Data from your USB Storage Media :")));
+    QCOMPARE(texts.filter(QRegularExpression(QStringLiteral("^[123]\\. "))).size(), 3);
+    QVERIFY(texts.contains(QStringLiteral("Important:")));
+    QStringList buttons;
+    for (const QPushButton* b : dialog.findChildren<QPushButton*>()) buttons << b->text();
+    QVERIFY(buttons.contains(QStringLiteral("Retry")) && buttons.contains(QStringLiteral("Exit")));
+    w.close();
 }
 
 void MainWindowTest::disksComeFromTheGivenInventoryAtEveryRefresh() {
@@ -416,7 +532,9 @@ void MainWindowTest::disksComeFromTheGivenInventoryAtEveryRefresh() {
     inventory.removeDisk("sdy");
     w.back();
     QCOMPARE(w.wizardStep(), 0);
+    QCOMPARE(w.helpText(), help::kDiskPage);
     QCOMPARE(listedDisks(w), (QStringList{QStringLiteral("/dev/sdz"), fixture("fat16-search.img")}));
+    QVERIFY(!w.nextButton()->isEnabled());  // nothing chosen after Back
     QCoreApplication::processEvents();
     QCOMPARE(log->noMedia, 0);
 }
@@ -427,13 +545,13 @@ void MainWindowTest::keysOfTheResultsPage() {
     CChildDialogExDemoDlg& w = *win.w;
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
-    QTreeWidgetItem* root = w.resultTree()->topLevelItem(0);
+    const QModelIndex root = w.resultModel()->index(0, 0);
     w.resultTree()->setFocus();
-    w.resultTree()->setCurrentItem(root);
+    w.resultTree()->setCurrentIndex(root);
     // Down lists the next folder; Esc, Enter and Space do nothing; Tab moves to the list.
     QTest::keyClick(w.resultTree(), Qt::Key_Down);
     w.waitForWorker();
-    QCOMPARE(w.currentFolderText(), root->child(0)->text(0));
+    QCOMPARE(w.currentFolderText(), w.resultModel()->index(0, 0, root).data().toString());
     QTest::keyClick(w.resultTree(), Qt::Key_Escape);
     QTest::keyClick(w.resultTree(), Qt::Key_Return);
     QTest::keyClick(w.resultTree(), Qt::Key_Space);
@@ -443,7 +561,393 @@ void MainWindowTest::keysOfTheResultsPage() {
     QVERIFY(w.propertyList()->hasFocus());
     QTest::keyClick(w.propertyList(), Qt::Key_F6);
     QVERIFY(w.resultTree()->hasFocus());
+}
+
+void MainWindowTest::fileListSortsAndOpensFiles() {
+    Window win(fixture("fat32-search.img"));
+    win.searchPartition(0);
+    CChildDialogExDemoDlg& w = *win.w;
+    const QModelIndex projects = findIndex(*w.resultModel(), QStringLiteral("Projects"));
+    QVERIFY(projects.isValid());
+    w.listFolder(projects);
+    w.waitForWorker();
+    CColoredListCtrl* list = w.propertyList();
+    // Sizes sort as numbers (not as texts, where "9" would follow "10"), a second click reverses.
+    list->sortByColumn(2);
+    QStringList sizes = listColumn(list, 2);
+    QVERIFY(sizes.size() >= 3);
+    for (int i = 1; i < sizes.size(); ++i) QVERIFY(sizes[i - 1].toULongLong() <= sizes[i].toULongLong());
+    list->sortByColumn(2);
+    sizes = listColumn(list, 2);
+    for (int i = 1; i < sizes.size(); ++i) QVERIFY(sizes[i - 1].toULongLong() >= sizes[i].toULongLong());
+    // Names sort as text, without regard to case.
+    list->sortByColumn(0);
+    QStringList names = listColumn(list, 0);
+    QStringList sorted = names;
+    std::sort(sorted.begin(), sorted.end(), [](const QString& a, const QString& b) {
+        return a.compare(b, Qt::CaseInsensitive) < 0;
+    });
+    QCOMPARE(names, sorted);
+    screenshot(w, QStringLiteral("7-file-list-sorted"));
+
+    // Open on a file saves it into a folder of its own and hands it to the desktop.
+    QTreeWidgetItem* report = listRow(list, QStringLiteral("Proposal Draft.Doc"));
+    QVERIFY(report != nullptr);
+    list->setCurrentItem(report);
+    w.openItem();
+    w.waitForWorker();
+    QCOMPARE(win.log->opened.size(), 1);
+    QCOMPARE(QFileInfo(win.log->opened.first()).fileName(), QStringLiteral("Proposal Draft.Doc"));
+    QCOMPARE(QFileInfo(win.log->opened.first()).size(), report->text(2).toLongLong());
+}
+
+void MainWindowTest::partitionPageChecksItsInput() {
+    Window win(fixture("fat32-search.img"));
+    CChildDialogExDemoDlg& w = *win.w;
+    win.toPartitionPage(SearchMode::Advance);
+    auto* type = w.findChild<QComboBox*>(QStringLiteral("partitionType"));
+    auto* start = w.findChild<QLineEdit*>(QStringLiteral("startSector"));
+    auto* end = w.findChild<QLineEdit*>(QStringLiteral("endSector"));
+    QVERIFY(type->isVisible() && start->isEnabled() && end->isEnabled());
+    QCOMPARE(w.findChild<QLabel*>(QStringLiteral("modeLabel"))->text(), QStringLiteral("Advance Search"));
+    // Preset from the partition: its type and its sectors; the Advance rows of the details.
+    QCOMPARE(type->currentText(), QStringLiteral("FAT32"));
+    const PartitionEntry p = w.session().partitions().partitions.at(0);
+    QCOMPARE(start->text(), QString::number(p.start));
+    QCOMPARE(end->text(), QString::number(p.end));
+    QCOMPARE(w.propertyList()->topLevelItem(1)->text(1), QStringLiteral("Advance"));
+    screenshot(w, QStringLiteral("8-advance-partition-page"));
+
+    struct Case {
+        const char* name;
+        int type;
+        const char* start;
+        const char* end;
+        const char* message;
+        const QString* help;
+    };
+    const Case cases[] = {
+        {"no type", 3, "0", "100", "Select partition type", &help::kNoType},
+        {"start not a number", 1, "12a", "100", "Start sector is not valid", &help::kPartitionPageNext},
+        {"end not a number", 1, "0", "", "Ending sector is not valid", &help::kPartitionPageNext},
+    };
+    for (const Case& c : cases) {
+        type->setCurrentIndex(c.type);
+        start->setText(QLatin1String(c.start));
+        end->setText(QLatin1String(c.end));
+        w.next();
+        QCOMPARE(win.log->messages.last(), QLatin1String(c.message));
+        QCOMPARE(win.log->captions.last(), QStringLiteral("Quorlan"));
+        QCOMPARE(w.wizardStep(), 1);
+        QVERIFY2(!w.busy(), c.name);  // no search started
+        QCOMPARE(w.helpText(), *c.help);
+        QVERIFY(w.nextButton()->isEnabled() && w.backButton()->isEnabled() && w.loadLogButton()->isEnabled());
+    }
+    screenshot(w, QStringLiteral("9-wrong-input"));
+
+    // Standard Search on "Unknown Partition": the guidance dialog, and no search.
+    QTemporaryDir dir;
+    Window standard(blankImage(dir));
+    standard.toPartitionPage(SearchMode::Standard);
+    standard.w->waitForWorker();  // the table lists nothing: the lost-partition search ran
+    QCOMPARE(childTexts(standard.w->partitionTree()->topLevelItem(0)),
+             QStringList{QStringLiteral("Unknown Partition")});
+    QCOMPARE(standard.w->propertyList()->topLevelItem(2)->text(1), QStringLiteral("Unknown Partition"));
+    standard.w->next();
+    QCOMPARE(standard.log->guidance, 1);
+    QCOMPARE(standard.w->helpText(), help::kNoPartition);
+    QCOMPARE(standard.w->wizardStep(), 1);
+    QVERIFY(!standard.w->busy());
+}
+
+void MainWindowTest::lostPartitionsFoundThenSearched() {
+    // A stick whose master boot record is zeroed: the partition page starts the search for lost
+    // partitions by itself, lists what it finds, and a found partition is searched like any other.
+    Window win(fixture("lost-aligned.img"));
+    CChildDialogExDemoDlg& w = *win.w;
+    win.toPartitionPage(SearchMode::Standard);
+    QVERIFY(w.busy());
+    QCOMPARE(w.helpText(), help::kOnlineHelp);
+    QVERIFY(!w.loadLogButton()->isEnabled() && !w.backButton()->isEnabled() && !w.nextButton()->isEnabled());
+    QVERIFY(w.findChild<QPushButton*>(QStringLiteral("stopPartitionSearch"))->isVisible());
+    QVERIFY(!w.findChild<QPushButton*>(QStringLiteral("searchMorePartitions"))->isVisible());
+    screenshot(w, QStringLiteral("10-searching-partitions"));
+    w.waitForWorker();
+    QCOMPARE(childTexts(w.partitionTree()->topLevelItem(0)),
+             (QStringList{QStringLiteral("Partition - 1 ( FAT32 )"), QStringLiteral("Partition - 2 ( NTFS )")}));
+    QCOMPARE(w.helpText(), help::kPartitionPageBack);
+    QVERIFY(w.loadLogButton()->isEnabled() && w.backButton()->isEnabled() && w.nextButton()->isEnabled());
+    QVERIFY(w.findChild<QPushButton*>(QStringLiteral("searchMorePartitions"))->isVisible());
+    // The first found partition is shown, with how it was found.
+    QCOMPARE(w.propertyList()->topLevelItem(2)->text(1), QStringLiteral("FAT32"));
+    QVERIFY(w.propertyList()
+                ->topLevelItem(w.propertyList()->topLevelItemCount() - 1)
+                ->text(1)
+                .startsWith(QStringLiteral("Boot Sector")));
+    screenshot(w, QStringLiteral("11-partitions-found"));
+
+    w.next();
+    w.waitForWorker();
+    QCOMPARE(w.wizardStep(), 3);
+    QVERIFY(win.listRoot().contains(QStringLiteral("readme.txt")));
+    screenshot(w, QStringLiteral("12-found-partition-searched"));
+
+    // Search More Partitions over a sector range finds nothing more: the list stays.
+    w.back();
+    w.chooseRange(true);
+    QCOMPARE(w.findChild<QLineEdit*>(QStringLiteral("rangeStart"))->text(), QStringLiteral("0"));
+    QCOMPARE(w.findChild<QLineEdit*>(QStringLiteral("rangeEnd"))->text(),
+             QString::number(w.session().reader()->totalSectors()));
+    w.searchMorePartitions();
+    QCOMPARE(w.helpText(), help::kPartitionSearchRunning);
+    w.waitForWorker();
+    QCOMPARE(childTexts(w.partitionTree()->topLevelItem(0)).size(), 2);
+}
+
+void MainWindowTest::stoppedPartitionSearchKeepsWhatItFound() {
+    QTemporaryDir dir;
+    // A disk without partitions and without volumes: the search ends with "Unknown Partition".
+    Window win(blankImage(dir));
+    CChildDialogExDemoDlg& w = *win.w;
+    // STOP asks first; No lets the search go on, Yes ends it.
     win.prompts->answers = {false, true};
+    bool stopAsked = false;
+    win.prompts->onQuestion = [&] { stopAsked = true; };
+    win.toPartitionPage(SearchMode::Advance);
+    QVERIFY(w.busy());
+    w.stopPartitionSearch();
+    QVERIFY(stopAsked);
+    QCOMPARE(win.log->questions.last(), QStringLiteral("Do you want to stop searching partition?"));
+    w.stopPartitionSearch();
+    w.waitForWorker();
+    QVERIFY(!w.busy());
+    QCOMPARE(w.helpText(), help::kPartitionPageNext);
+    QCOMPARE(childTexts(w.partitionTree()->topLevelItem(0)), QStringList{QStringLiteral("Unknown Partition")});
+    // "Unknown Partition" fills the Advance edits with the whole disk and the type with UNKNOWN.
+    QCOMPARE(w.findChild<QLineEdit*>(QStringLiteral("startSector"))->text(), QStringLiteral("0"));
+    QCOMPARE(w.findChild<QLineEdit*>(QStringLiteral("endSector"))->text(), QString::number(64 * 2048));
+    QCOMPARE(w.findChild<QComboBox*>(QStringLiteral("partitionType"))->currentIndex(), kTypeUnknownIndex);
+    // The automatic search hid the Advance type controls for this page.
+    QVERIFY(!w.findChild<QComboBox*>(QStringLiteral("partitionType"))->isVisible());
+    screenshot(w, QStringLiteral("13-partition-search-stopped"));
+    w.back();
+    QCOMPARE(w.wizardStep(), 0);
+}
+
+void MainWindowTest::floppySearchedAndSaved() {
+    for (const char* image : {"floppy.img", "floppy-noboot.img"}) {
+        Window win(fixture(image));
+        CChildDialogExDemoDlg& w = *win.w;
+        QCOMPARE(w.diskTree()->topLevelItem(0)->child(0)->text(0), QStringLiteral("3.5 Floppy"));
+        // Advance Search is never offered for the floppy, and the floppy shows no details.
+        w.selectAdvanceSearch();
+        QVERIFY(!w.nextButton()->isEnabled());
+        QVERIFY(!w.findChild<CCustomRadio*>(QStringLiteral("advanceRadio"))->isEnabled());
+        QCOMPARE(w.propertyList()->topLevelItemCount(), 0);
+        win.searchPartition(0);
+        QCOMPARE(childTexts(w.partitionTree()->topLevelItem(0)),
+                 QStringList{QStringLiteral("Partition - 1 ( FAT12 )")});
+        const QStringList names = win.listRoot();
+        QVERIFY2(names.contains(QStringLiteral("readme.txt")), qPrintable(names.join(QLatin1Char(','))));
+        QVERIFY(names.contains(QStringLiteral("Photos")));
+        screenshot(w, QStringLiteral("14-floppy-") + QLatin1String(image));
+
+        QTemporaryDir dest;
+        win.prompts->destination = dest.path();
+        w.save(true);
+        w.waitForWorker();
+        const QStringList files = filesBelow(dest.path());
+        QVERIFY2(files.contains(QStringLiteral("Photos/2024 Holiday/IMG_0002.JPG")),
+                 qPrintable(files.join(QLatin1Char(','))));
+        QFile playlist(dest.filePath(QStringLiteral("Music/playlist.m3u")));
+        QVERIFY(playlist.open(QIODevice::ReadOnly));
+        QByteArray expected;
+        for (int i = 1; i <= 20000; ++i) expected += QByteArray::number(i) + '\n';
+        QCOMPARE(playlist.readAll(), expected);  // byte for byte, along its 12-bit cluster chain
+
+        // No log is kept of a floppy: the message, and no file chosen.
+        win.prompts->logFile = dest.filePath(QStringLiteral("floppy.qlg"));
+        w.saveLog();
+        QCOMPARE(win.log->messages.last(), QString::fromLatin1(kMsgLogFloppy));
+        QCOMPARE(win.log->captions.last(), QStringLiteral("Error"));
+        QVERIFY(!QFileInfo::exists(dest.filePath(QStringLiteral("FLOPPY.QLG"))));
+        // Back from the floppy's results leads to the disk page.
+        w.back();
+        QCOMPARE(w.wizardStep(), 0);
+        QCOMPARE(w.helpText(), help::kDiskPageFloppyBack);
+    }
+}
+
+void MainWindowTest::advanceSearchWithoutBootSectorToSavedFiles() {
+    // A FAT16 and an NTFS volume whose boot sectors are zeroed (the table still names the
+    // partition): an Advance Search of the partition's sectors finds the volume, and its files
+    // are browsed and saved as after a Standard Search.
+    const struct {
+        const char* image;
+        const char* type;
+        const char* foundLabel;
+        const char* item;
+        const char* file;  // in the root folder, saved with the bytes Standard Search saves
+    } cases[] = {
+        {"fat16-noboot.img", "FAT16", "Directories Found  :", "File System 1 - FAT16", "Minutes 1.txt"},
+        {"ntfs-bootless.img", "NTFS", "MFT Found   :", "File System 1 - NTFS", "Café résumé.txt"},
+    };
+    for (const auto& c : cases) {
+        Window win(fixture(c.image));
+        CChildDialogExDemoDlg& w = *win.w;
+        win.toPartitionPage(SearchMode::Advance);
+        QCOMPARE(w.findChild<QComboBox*>(QStringLiteral("partitionType"))->currentText(), QLatin1String(c.type));
+        w.next();
+        QCOMPARE(w.wizardStep(), 2);
+        QVERIFY(w.busy());
+        QCOMPARE(w.helpText(), help::kSearchStarted);
+        QVERIFY(w.searchPanel()->isVisible() && w.stopSearchButton()->isVisible());
+        QVERIFY(!w.nextButton()->isVisible());  // Next stays hidden while the scan runs
+        QCOMPARE(w.searchPanel()->foundLabel(), QLatin1String(c.foundLabel));
+        QCOMPARE(w.findChild<QLabel*>(QStringLiteral("Searching Criteria"))->text(), QStringLiteral("Advance Search"));
+        w.waitForWorker();
+        QCOMPARE(w.wizardStep(), 2);
+        QCOMPARE(childTexts(w.fileSystemTree()->topLevelItem(0)), QStringList{QLatin1String(c.item)});
+        QVERIFY(w.nextButton()->isVisible() && w.nextButton()->isEnabled() && w.backButton()->isEnabled());
+        QVERIFY(!w.saveButton()->isEnabled() && !w.saveLogButton()->isEnabled());
+        // The four rows of the file system selected.
+        QCOMPARE(w.propertyList()->topLevelItemCount(), 4);
+        QCOMPARE(w.propertyList()->topLevelItem(0)->text(0),
+                 QStringLiteral("1.   File System                        :"));
+        QCOMPARE(w.propertyList()->topLevelItem(1)->text(1), QLatin1String(c.type));
+        QCOMPARE(win.log->advanceGuidance, 0);
+        screenshot(w, QStringLiteral("15-file-systems-") + QLatin1String(c.type));
+
+        w.next();
+        w.waitForWorker();
+        QCOMPARE(w.wizardStep(), 3);
+        QCOMPARE(w.helpText(), help::kResults);
+        QVERIFY(w.saveButton()->isEnabled() && w.saveLogButton()->isEnabled());
+        const QStringList names = win.listRoot();
+        QVERIFY2(names.contains(QString::fromUtf8(c.file)), qPrintable(names.join(QLatin1Char(','))));
+        screenshot(w, QStringLiteral("16-advance-results-") + QLatin1String(c.type));
+
+        QTemporaryDir dest;
+        win.prompts->destination = dest.path();
+        w.save(true);
+        w.waitForWorker();
+        QFile saved(dest.filePath(QString::fromUtf8(c.file)));
+        QVERIFY2(saved.open(QIODevice::ReadOnly), qPrintable(filesBelow(dest.path()).join(QLatin1Char(','))));
+        QVERIFY(saved.size() > 0);
+
+        // A log of the Advance Search, and the question at exit.
+        win.prompts->logFile = dest.filePath(QStringLiteral("advance.qlg"));
+        w.saveLog();
+        QVERIFY(QFileInfo::exists(dest.filePath(QStringLiteral("ADVANCE.QLG"))) ||
+                QFileInfo::exists(dest.filePath(QStringLiteral("advance.qlg"))));
+        QVERIFY(w.wizard().asksToSaveAtExit());
+    }
+}
+
+void MainWindowTest::secondOfTwoFileSystemsWithoutRescan() {
+    // A FAT32 and a FAT16 volume on a disk whose partition table is zeroed: the partition page
+    // finds both, an Advance Search of the whole disk lists both, and each is shown in turn
+    // with no second scan.
+    Window win(fixture("fat-two-volumes.img"));
+    CChildDialogExDemoDlg& w = *win.w;
+    win.toPartitionPage(SearchMode::Advance);
+    w.waitForWorker();  // the table lists nothing: the lost-partition search runs first
+    QCOMPARE(childTexts(w.partitionTree()->topLevelItem(0)).size(), 2);
+    w.findChild<QComboBox*>(QStringLiteral("partitionType"))->setCurrentIndex(1);  // FAT32
+    w.findChild<QLineEdit*>(QStringLiteral("startSector"))->setText(QStringLiteral("0"));
+    w.findChild<QLineEdit*>(QStringLiteral("endSector"))
+        ->setText(QString::number(w.session().reader()->totalSectors()));
+    w.next();
+    w.waitForWorker();
+    QCOMPARE(w.wizardStep(), 2);
+    const QStringList items = childTexts(w.fileSystemTree()->topLevelItem(0));
+    QCOMPARE(items.size(), 2);
+    QVERIFY(items.at(1).startsWith(QStringLiteral("File System 2 - ")));
+    screenshot(w, QStringLiteral("17-two-file-systems"));
+
+    auto volumeText = [&](std::size_t number) {
+        w.selectFileSystem(number);
+        QTest::qWait(0);
+        if (w.propertyList()->topLevelItemCount() != 4 ||
+            w.propertyList()->topLevelItem(0)->text(1) != QString::number(number)) {
+            return QStringLiteral("details of another file system");
+        }
+        w.next();
+        w.waitForWorker();
+        if (w.wizardStep() != 3) return QStringLiteral("not on the results page");
+        QTemporaryDir dest;
+        win.prompts->destination = dest.path();
+        w.save(true);
+        w.waitForWorker();
+        QFile f(dest.filePath(QStringLiteral("volume.txt")));
+        const QString text = f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll())
+                                                         : QStringLiteral("no volume.txt");
+        w.back();  // to the list of file systems, which stays as the scan left it
+        return text;
+    };
+    QCOMPARE(volumeText(2), QStringLiteral("the FAT16 volume\n"));
+    QCOMPARE(w.wizardStep(), 2);
+    QCOMPARE(w.helpText(), help::kFileSystems);
+    QCOMPARE(childTexts(w.fileSystemTree()->topLevelItem(0)), items);
+    QCOMPARE(volumeText(1), QStringLiteral("the FAT32 volume\n"));
+    QCOMPARE(volumeText(2), QStringLiteral("the FAT16 volume\n"));
+
+    // Back from the list leads to the partition page; nothing identified in an empty range
+    // shows the Advance guidance.
+    w.back();
+    QCOMPARE(w.wizardStep(), 1);
+    w.findChild<QLineEdit*>(QStringLiteral("startSector"))->setText(QStringLiteral("240000"));
+    w.findChild<QLineEdit*>(QStringLiteral("endSector"))->setText(QStringLiteral("240100"));
+    w.next();
+    w.waitForWorker();
+    QCOMPARE(win.log->advanceGuidance, 1);
+    QCOMPARE(w.helpText(), help::kNoFileSystem);
+    QVERIFY(!w.nextButton()->isEnabled() && w.backButton()->isEnabled());
+    w.back();
+    QCOMPARE(w.wizardStep(), 1);
+}
+
+void MainWindowTest::windowAnswersWhileAScanRuns() {
+    // An Advance Search of a large empty disk: the window's event loop runs while the worker
+    // scans (the progress bar moves), and Stop Searching ends the scan within a second.
+    QTemporaryDir dir;
+    const QString image = dir.filePath(QStringLiteral("large.img"));
+    {
+        QFile f(image);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QVERIFY(f.resize(qint64{4} << 30));  // sparse: 4 GiB of zeros
+    }
+    Window win(image);
+    CChildDialogExDemoDlg& w = *win.w;
+    win.prompts->answers = {true};  // stop the automatic lost-partition search
+    win.toPartitionPage(SearchMode::Advance);
+    if (w.busy()) {
+        w.stopPartitionSearch();
+        w.waitForWorker();
+    }
+    w.findChild<QComboBox*>(QStringLiteral("partitionType"))->setCurrentIndex(1);
+    w.findChild<QLineEdit*>(QStringLiteral("startSector"))->setText(QStringLiteral("0"));
+    w.findChild<QLineEdit*>(QStringLiteral("endSector"))
+        ->setText(QString::number(w.session().reader()->totalSectors()));
+    w.next();
+    QVERIFY(w.busy());
+    // Timers fire while the scan runs: the window is not blocked.
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(20);
+    QTRY_VERIFY_WITH_TIMEOUT(w.searchPanel()->bar()->GetPos() > 0, 20000);
+    QVERIFY(ticks > 0);
+    QVERIFY2(w.busy(), "the scan ended before it could be stopped");
+    screenshot(w, QStringLiteral("18-scan-running"));
+    QElapsedTimer clock;
+    clock.start();
+    w.stopSearch();
+    QTRY_VERIFY_WITH_TIMEOUT(!w.busy(), 1000);
+    QVERIFY(clock.elapsed() < 1000);
+    // Stopped: the analysis ran over what was scanned; the empty disk holds nothing.
+    QCOMPARE(w.wizardStep(), 2);
+    QCOMPARE(win.log->advanceGuidance, 1);
 }
 
 void MainWindowTest::progressBarDrawsItsPercentage() {
@@ -478,6 +982,16 @@ void MainWindowTest::progressBarDrawsItsPercentage() {
         for (int y = 2; y < 18; ++y) yellowText = yellowText || QColor(image.pixel(x, y)) == QColor(Qt::yellow);
     }
     QVERIFY(yellowText);
+    // A phase's caption: "Completed " and the share, or a count of its own.
+    ObservedState s;
+    s.label = "Completed ";
+    s.total = 200;
+    s.done = 50;
+    ShowPhase(bar, s);
+    QCOMPARE(bar.shownText(), QStringLiteral("Completed 25%"));
+    s.label = "%d / 200";
+    ShowPhase(bar, s);
+    QCOMPARE(bar.shownText(), QStringLiteral("50 / 200"));
 }
 
 // The DFTT-like volume of fat-undelete.img: the file list marks the deleted files whose clusters
@@ -487,7 +1001,7 @@ void MainWindowTest::deletedFilesCarryTheirTrustMark() {
     Window win(fixture("fat-undelete.img"));
     win.searchPartition(0);
     CChildDialogExDemoDlg& w = *win.w;
-    w.listFolder(w.resultTree()->topLevelItem(0));
+    w.listFolder(w.resultModel()->index(0, 0));
     w.waitForWorker();
     QStringList marked, unmarked;
     for (int i = 0; i < w.propertyList()->topLevelItemCount(); ++i) {
@@ -511,5 +1025,13 @@ void MainWindowTest::deletedFilesCarryTheirTrustMark() {
              qPrintable(win.log->messages.last()));
 }
 
-QTEST_MAIN(MainWindowTest)
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    MainWindowTest window;
+    int status = QTest::qExec(&window, argc, argv);
+    const std::unique_ptr<QObject> model(makeResultTreeModelTest());
+    status |= QTest::qExec(model.get(), argc, argv);
+    return status;
+}
+
 #include "main_window_test.moc"

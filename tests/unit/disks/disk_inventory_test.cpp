@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <tuple>
 
 #include "session/session.h"
 #include "tests/support/disk_builder.h"
@@ -115,6 +116,32 @@ TEST(Session, ImagesAreDisksToo) {
     session.RefreshDisks({dir.path() / "no-sys", dir.path() / "no-udev", "host"});
     ASSERT_EQ(session.disks().size(), 1u);
     EXPECT_FALSE(session.AddImage(dir / "missing.img").ok());
+}
+
+TEST(Session, AFloppyIsOneFat12VolumeWithTheFloppysGeometry) {
+    // A 2880-sector image is the floppy: its node, its 80 x 2 x 18 geometry, and one FAT12 volume
+    // also when its boot sector is gone (no lost-partition search is started for it).
+    test::TempDir dir;
+    test::writeFile(dir / "floppy.img", test::DiskBuilder(kFloppySectors).bytes());
+    Session session;
+    session.RefreshDisks({dir.path() / "no-sys", dir.path() / "no-udev", "host"});
+    const auto slot = session.AddImage(dir / "floppy.img");
+    ASSERT_TRUE(slot.ok());
+    const DiskInfo& info = *session.disk(*slot);
+    EXPECT_TRUE(IsFloppyDisk(info));
+    EXPECT_EQ(DiskTreeNodeText(info), "3.5 Floppy");
+    EXPECT_EQ(std::tie(info.TotalCylinders, info.TotalHeads, info.SectorsPerTrack),
+              std::tuple(std::uint64_t{80}, std::uint32_t{2}, std::uint32_t{18}));
+    const auto list = session.SelectDisk(*slot);
+    ASSERT_TRUE(list.ok());
+    ASSERT_EQ((*list)->partitions.size(), 1u);
+    EXPECT_EQ((*list)->partitions[0].type, FileSystemType::Fat12);
+    EXPECT_EQ((*list)->partitions[0].end, kFloppySectors);
+    EXPECT_FALSE(session.lostPartitionSearchWanted());
+    // The floppy drive itself is offered (it was left out as no recovery target before).
+    DiskInfo drive;
+    drive.DeviceID = "/dev/fd0";
+    EXPECT_TRUE(IsFloppyDisk(drive));
 }
 
 TEST(Session, CorruptTableNoticeFiresOncePerChoiceOfADisk) {
