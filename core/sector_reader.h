@@ -10,6 +10,7 @@
 #include <mutex>
 #include <set>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,10 @@ inline constexpr std::size_t kSectorSize = 512;
 // The longest run read in one request; longer runs are split (the scans read 1024 at most).
 inline constexpr std::uint32_t kMaxRunSectors = 1u << 16;
 
+// Shown when the disk was pulled out while a job read it; the job ends with what it found.
+inline constexpr const char* kMsgMediumGone =
+    "The disk was removed while it was being read; the result shows what was found until then.";
+
 // Where the bytes come from. Implementations never write.
 class SectorSource {
 public:
@@ -30,6 +35,9 @@ public:
     // at the end of the medium) or -1 when the medium reports an error.
     [[nodiscard]] virtual std::int64_t readAt(std::uint64_t offset, std::span<std::byte> buffer) = 0;
     [[nodiscard]] virtual std::uint64_t sizeBytes() const = 0;
+    // True once the medium is known to be gone (the stick was pulled out): every later read
+    // fails, so callers stop instead of trying sector after sector.
+    [[nodiscard]] virtual bool mediumGone() const { return false; }
 };
 
 enum class SourceKind { BlockDevice, ImageFile };
@@ -38,18 +46,25 @@ enum class SourceKind { BlockDevice, ImageFile };
 class FdSectorSource final : public SectorSource {
 public:
     [[nodiscard]] static Result<std::unique_ptr<FdSectorSource>> open(const std::filesystem::path& path);
+    // Takes over a descriptor opened elsewhere (udisksd hands one over); path names it in
+    // messages. The descriptor must be open read-only.
+    [[nodiscard]] static Result<std::unique_ptr<FdSectorSource>> adopt(UniqueFd fd, const std::filesystem::path& path);
 
     std::int64_t readAt(std::uint64_t offset, std::span<std::byte> buffer) override;
     std::uint64_t sizeBytes() const override { return m_size; }
+    bool mediumGone() const override { return m_gone.load(); }
     [[nodiscard]] SourceKind kind() const { return m_kind; }
     [[nodiscard]] int fd() const { return m_fd.get(); }
 
 private:
-    FdSectorSource(UniqueFd fd, std::uint64_t size, SourceKind kind)
-        : m_fd(std::move(fd)), m_size(size), m_kind(kind) {}
+    FdSectorSource(UniqueFd fd, std::uint64_t size, SourceKind kind, std::filesystem::path sysfsNode)
+        : m_fd(std::move(fd)), m_size(size), m_kind(kind), m_sysfsNode(std::move(sysfsNode)) {}
     UniqueFd m_fd;
     std::uint64_t m_size;
     SourceKind m_kind;
+    // /sys/dev/block/MAJOR:MINOR of a block device: it disappears with the device.
+    std::filesystem::path m_sysfsNode;
+    std::atomic<bool> m_gone{false};
 };
 
 // Bytes held in memory; for tests and for small structures built by hand.
@@ -150,7 +165,16 @@ public:
     [[nodiscard]] std::uint64_t unreadableSectors() const { return m_unreadable.load(); }
     [[nodiscard]] SectorSource& source() { return *m_source; }
 
+    // The disk was pulled out while it was read: reads fail at once from then on (no sector by
+    // sector retry) and the stop source given here, if any, is asked to stop, so that the job
+    // ends with what it found so far.
+    [[nodiscard]] bool mediumGone() const { return m_source->mediumGone(); }
+    void stopWhenMediumGone(std::stop_source stopper);
+
 private:
+    // Asks the registered stop source to stop when the medium is gone; returns mediumGone().
+    bool noticeMediumGone();
+
     // The fallback of both reads: raises the notice, reads the run of count sectors from sector
     // one at a time through a scratch slot, and zeroes the slots it could not read when asked to
     // (else they keep their bytes). Returns and counts the slots not read; lists them in
@@ -161,6 +185,8 @@ private:
     std::unique_ptr<SectorSource> m_source;
     CorruptTableNotice* m_notice;
     std::atomic<std::uint64_t> m_unreadable{0};
+    std::mutex m_stopMutex;
+    std::stop_source m_goneStop{std::nostopstate};
 };
 
 }  // namespace quorlan

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "core/udisks_open.h"
 #include "disks/destination_check.h"
 
 namespace quorlan {
@@ -45,12 +46,15 @@ Result<std::size_t> Session::AddPath(const std::filesystem::path& path) {
     for (const DiskInfo& d : m_disks) {
         if (d.DeviceID == key || d.DeviceID == path.string()) return d.Index;
     }
-    auto source = FdSectorSource::open(path);
-    if (!source) return source.error();
-    if ((*source)->kind() != SourceKind::BlockDevice) return AddImage(path);
-
-    auto info = DescribeBlockDevice(canonical.filename().string(), m_roots);
+    // A block device the inventory describes is offered without opening it: opening may ask the
+    // person for a password, which only reading the disk needs.
+    struct stat st {};
+    const bool blockDevice = ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
+    auto info = blockDevice ? DescribeBlockDevice(canonical.filename().string(), m_roots) : std::nullopt;
     if (!info) {
+        auto source = OpenDiskSource(path);
+        if (!source) return source.error();
+        if ((*source)->kind() != SourceKind::BlockDevice) return AddImage(path);
         info = ImageDiskInfo(path, (*source)->sizeBytes() / kSectorSize, 0);
         info->MediaType = "Block Device";
     }
