@@ -10,6 +10,9 @@ packages=(
     dosfstools mtools ntfs-3g fdisk sleuthkit gzip  # fixture tools and the independent oracle
     jq                                              # checks the command line's JSON in tests
     qt6-base-dev libgl-dev fonts-dejavu-core        # the desktop window and its offscreen tests
+    libsystemd-dev dbus-daemon                      # sd-bus for udisksd; a private bus in the tests
+    help2man man-db desktop-file-utils appstream    # manual pages; checks of the installed package
+    dpkg-dev                                        # dpkg-shlibdeps, which finds the package's dependencies
 )
 
 missing=()
