@@ -111,7 +111,17 @@ UDisks2Open OpenThroughUDisks2(const std::filesystem::path& device, const BusAdd
 Result<std::unique_ptr<FdSectorSource>> OpenDiskSource(const std::filesystem::path& path, const DiskAccess& access) {
     struct stat st {};
     const bool blockDevice = ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
-    if (!blockDevice && !access.askForEveryPath) return FdSectorSource::open(path);
+    if (!blockDevice && !access.askForEveryPath) {
+        // An image file is opened directly; only when that is not allowed is udisksd asked (it
+        // knows block devices only, so the refusal of the direct open normally stands).
+        auto direct = FdSectorSource::open(path);
+        if (direct || direct.error().kind != ErrorKind::PermissionDenied) return direct;
+        UDisks2Open asked = OpenThroughUDisks2(path, access.bus);
+        if (asked.answer == UDisks2Answer::Granted) return FdSectorSource::adopt(std::move(asked.fd), path);
+        if (asked.answer == UDisks2Answer::Refused)
+            return Error{ErrorKind::PermissionDenied, PermissionRefusedMessage(path)};
+        return direct;
+    }
 
     UDisks2Open asked = OpenThroughUDisks2(path, access.bus);
     if (asked.answer == UDisks2Answer::Granted) return FdSectorSource::adopt(std::move(asked.fd), path);

@@ -49,7 +49,8 @@ struct DiskAccess {
 // Opens a device or image path read-only. A block device is asked of udisksd first; when the
 // service refused, the node is still opened directly where the user may (root, or a member of
 // the disk group), else the refusal is the error (PermissionDenied, PermissionRefusedMessage).
-// When udisksd is not there the node is opened directly. Image files are opened directly.
+// When udisksd is not there the node is opened directly. Image files are opened directly, and
+// asked of udisksd only when that open is not allowed.
 [[nodiscard]] Result<std::unique_ptr<FdSectorSource>> OpenDiskSource(const std::filesystem::path& path,
                                                                      const DiskAccess& access = {});
 

@@ -28,7 +28,7 @@ void Session::RefreshDisks(const InventoryRoots& roots) {
 }
 
 Result<std::size_t> Session::AddImage(const std::filesystem::path& image) {
-    auto source = FdSectorSource::open(image);
+    auto source = OpenDiskSource(image);
     if (!source) return source.error();
     DiskInfo info = ImageDiskInfo(image, (*source)->sizeBytes() / kSectorSize, 0);
     for (const DiskInfo& d : m_disks) {

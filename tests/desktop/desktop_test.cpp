@@ -279,6 +279,38 @@ TEST(MediumGone, ASearchOfAPulledStickEndsWithWhatItFound) {
     }
 }
 
+// A person without root searches a disk they may not open: udisksd (the fake) hands it over, or
+// refuses. The command runs as user nobody; the image lies in a folder only root may enter, the
+// way /dev/sdb is only root's and the disk group's.
+TEST(CommandLine, SearchesADiskThatUDisks2HandsOver) {
+    if (::geteuid() != 0 || !test::haveTool("setpriv")) GTEST_SKIP() << "needs root to run a command as nobody";
+    test::TempDir dir;
+    fs::permissions(dir.path(), fs::perms::owner_all);
+    const fs::path image = dir / "stick.img";
+    fs::copy_file(std::string(QUORLAN_FIXTURE_DIR) + "/fat32-search.img", image);
+    const std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    for (const std::string answer : {"granted", "refused", "cancelled"}) {
+        SCOPED_TRACE(answer);
+        const FakeService fake(answer, image, image);
+        ASSERT_TRUE(fake.ready());
+        const auto r =
+            test::runCommand("DBUS_SYSTEM_BUS_ADDRESS=" + test::shellQuote(fake.bus.address()) + " " + asNobody +
+                             QUORLAN_CLI + " search " + test::shellQuote(image.string()) + " --partition 1");
+        if (answer == "granted") {
+            EXPECT_EQ(r.exitCode, 0) << r.err;
+            EXPECT_NE(r.out.find("  Holiday Photos/\n"), std::string::npos) << r.out;
+        } else {
+            EXPECT_EQ(r.exitCode, 1);
+            EXPECT_EQ(r.err, "quorlan-cli: Permission to read " + image.string() + " was refused\n");
+        }
+    }
+    // Without udisksd the refusal of the direct open stands, with its advice.
+    const auto r = test::runCommand("DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent " + asNobody + QUORLAN_CLI +
+                                    " search " + test::shellQuote(image.string()) + " --partition 1");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("run as root"), std::string::npos) << r.err;
+}
+
 TEST(CommandLine, PrintsItsVersion) {
     const auto r = test::runCommand(std::string(QUORLAN_CLI) + " --version");
     EXPECT_EQ(r.exitCode, 0);

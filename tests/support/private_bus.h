@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -71,17 +72,32 @@ private:
     std::string m_line;
 };
 
-// dbus-daemon with the session configuration (anyone of this user may own any name), on a
-// socket of its own.
+// dbus-daemon on a socket of its own, where any user may connect and own any name (a test may
+// run a client as another user than the services).
+inline std::string privateBusConfig() {
+    const std::string path = "/tmp/quorlan-test-bus-" + std::to_string(::getpid()) + ".conf";
+    std::ofstream(path)
+        << "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>"
+           "<policy context=\"default\"><allow user=\"*\"/><allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
+           "<allow own=\"*\"/></policy></busconfig>\n";
+    return path;
+}
+
 class PrivateBus {
 public:
-    PrivateBus() : m_daemon({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"}) {}
+    PrivateBus()
+        : m_config(privateBusConfig()),
+          m_daemon({"dbus-daemon", "--config-file=" + m_config, "--nofork", "--nopidfile", "--print-address=1"}) {}
+    ~PrivateBus() { ::unlink(m_config.c_str()); }
+    PrivateBus(const PrivateBus&) = delete;
+    PrivateBus& operator=(const PrivateBus&) = delete;
     [[nodiscard]] const std::string& address() const { return m_daemon.firstLine(); }
     [[nodiscard]] bool up() const { return !address().empty(); }
     // The environment by which a child takes this bus for the system bus.
     [[nodiscard]] std::string systemBusEnv() const { return "DBUS_SYSTEM_BUS_ADDRESS=" + address(); }
 
 private:
+    std::string m_config;
     ChildProcess m_daemon;
 };
 
