@@ -32,6 +32,8 @@ public:
     using Callback = std::function<void(const std::vector<DiskInfo>&)>;
 
     DiskWatcher(DiskWatchOptions options, Callback onChange);
+    // Watches the inventory at roots, hearing udisksd on the system bus where there is one.
+    DiskWatcher(const InventoryRoots& roots, Callback onChange) : DiskWatcher(optionsFor(roots), std::move(onChange)) {}
     ~DiskWatcher();
     DiskWatcher(const DiskWatcher&) = delete;
     DiskWatcher& operator=(const DiskWatcher&) = delete;
@@ -40,6 +42,11 @@ public:
     [[nodiscard]] bool hearsUDisks2() const { return m_bus != nullptr; }
 
 private:
+    static DiskWatchOptions optionsFor(const InventoryRoots& roots) {
+        DiskWatchOptions options;
+        options.roots = roots;
+        return options;
+    }
     void run(const std::stop_token& stop);
     // Waits for a signal, the poll interval or a stop; returns whether a signal was heard.
     bool waitForChange(const std::stop_token& stop);
