@@ -48,9 +48,14 @@ CChildDialogExDemoDlg::CChildDialogExDemoDlg(std::unique_ptr<Prompts> prompts, I
     fillDiskTree();
     showPage(0);
     setHelp(help::kDiskPage);
+    // The watcher calls from its own thread; the list is refreshed on the window's.
+    m_diskWatcher = std::make_unique<DiskWatcher>(m_roots, [this](const std::vector<DiskInfo>&) {
+        QMetaObject::invokeMethod(this, [this] { refreshList(); }, Qt::QueuedConnection);
+    });
 }
 
 CChildDialogExDemoDlg::~CChildDialogExDemoDlg() {
+    m_diskWatcher.reset();
     qApp->removeEventFilter(this);
     if (m_worker.joinable()) {
         m_worker.request_stop();

@@ -14,6 +14,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "disks/disk_watcher.h"
 #include "search/save_driver.h"
 #include "session/session.h"
 #include "ui/controls.h"
@@ -139,6 +140,8 @@ private:
     std::unique_ptr<GuiObserver> m_observer;
     std::unique_ptr<SaveControl> m_saveControl;
     QTimer m_pollTimer;
+    // Refreshes the disk page when a stick is plugged in or pulled out.
+    std::unique_ptr<DiskWatcher> m_diskWatcher;
 
     // Widgets
     CBtn *m_saveBtn, *m_saveLogBtn, *m_loadLogBtn, *m_openImageBtn, *m_helpBtn, *m_aboutBtn, *m_exitBtn;
