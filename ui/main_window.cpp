@@ -1,5 +1,7 @@
 #include "ui/main_window.h"
 
+#include "core/udisks_open.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -399,7 +401,13 @@ void CChildDialogExDemoDlg::next() {
         if (!selected) {
             const Error& e = selected.error();
             QString text = q(e.message);
-            if (e.kind == ErrorKind::PermissionDenied) {
+            const DiskInfo* chosen = m_session.disk(*m_selectedSlot);
+            if (chosen != nullptr && e.message == PermissionRefusedMessage(chosen->DeviceID)) {
+                // The system (polkit) said no, or the password dialog was cancelled.
+                text = QStringLiteral("%1.\n\nPress Next to be asked again, or make an image of the disk with dd or "
+                                      "ddrescue and open the image with 'Open Image...'.")
+                           .arg(text);
+            } else if (e.kind == ErrorKind::PermissionDenied) {
                 text = QStringLiteral("Quorlan may not read this disk: %1.\n\nRun Quorlan as root (for example with "
                                       "sudo), or make an image of the disk with dd or ddrescue and open the image with "
                                       "'Open Image...'.")
@@ -460,6 +468,8 @@ void CChildDialogExDemoDlg::next() {
             *result = RunSearch(req, *m_session.reader(), m_session.recovery(), RunContext{*m_observer, stop});
         },
         [this, result] { searchFinished(*result); });
+    // A stick pulled out during the search stops it; searchFinished says so.
+    m_session.reader()->stopWhenMediumGone(m_worker.get_stop_source());
 }
 
 void CChildDialogExDemoDlg::stopSearch() {
@@ -473,7 +483,11 @@ void CChildDialogExDemoDlg::searchFinished(SearchResult result) {
     showPage(3);
     m_list->setColumns(fileListColumns());
     setHelp(result.outcome == SearchOutcome::Stopped ? help::kResults : help::kSearchFinished);
-    if (result.nothingFound) m_prompts->standardGuidance();
+    if (m_session.reader() != nullptr && m_session.reader()->mediumGone()) {
+        m_prompts->message(QString::fromUtf8(kMsgMediumGone), BoxIcon::Warning);
+    } else if (result.nothingFound) {
+        m_prompts->standardGuidance();
+    }
 }
 
 // ---- results ----
