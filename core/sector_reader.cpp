@@ -72,6 +72,9 @@ Result<std::unique_ptr<FdSectorSource>> FdSectorSource::adopt(UniqueFd fd, const
     if (S_ISBLK(st.st_mode)) {
         kind = SourceKind::BlockDevice;
         sysfsNode = "/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+        // Without sysfs (a container) nothing tells a pulled-out stick from a failing one.
+        std::error_code ec;
+        if (!std::filesystem::exists(sysfsNode, ec)) sysfsNode.clear();
         if (::ioctl(fd.get(), BLKGETSIZE64, &size) != 0) return openError(path, errno);
     } else if (S_ISREG(st.st_mode)) {
         size = static_cast<std::uint64_t>(st.st_size);
