@@ -27,7 +27,7 @@ public:
     SdBusErrorGuard(const SdBusErrorGuard&) = delete;
     SdBusErrorGuard& operator=(const SdBusErrorGuard&) = delete;
     ~SdBusErrorGuard() { sd_bus_error_free(&error); }
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{nullptr, nullptr, 0};
 };
 
 // Where the engine finds the system bus: empty means the system's own (or the one that
