@@ -1,13 +1,19 @@
 // disks, disk and partitions: the disks offered, one disk's details and a disk's partitions.
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <iostream>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "cli/commands.h"
+#include "cli/interrupt.h"
 #include "cli/json.h"
 #include "cli/progress.h"
 #include "cli/session_input.h"
 #include "disks/disk_inventory.h"
+#include "disks/disk_watcher.h"
 #include "disks/partition_table.h"
 #include "session/session.h"
 
@@ -56,23 +62,53 @@ void printDisk(const DiskInfo& disk) {
     printDetails(DiskDetailsRows(disk), "  ");
 }
 
+void printDiskList(const std::vector<DiskInfo>& disks, bool json) {
+    if (json) {
+        JsonArray array;
+        for (const DiskInfo& d : disks) array.push(diskJson(d));
+        std::cout << array.str() << "\n";
+    } else if (disks.empty()) {
+        std::cout << "Could not find any Pen Drive or other USB Removable Media connected to your system.\n";
+    } else {
+        for (const DiskInfo& d : disks) printDisk(d);
+    }
+    std::cout.flush();
+}
+
 }  // namespace
 
 int cmdDisks(const Options& opt) {
     if (!opt.positional.empty()) return usageError("'disks' takes no arguments");
     Session session;
     session.RefreshDisks(inventoryRoots());
-    if (opt.json) {
-        JsonArray array;
-        for (const DiskInfo& d : session.disks()) array.push(diskJson(d));
-        std::cout << array.str() << "\n";
-        return kExitDone;
+    printDiskList(session.disks(), opt.json);
+    if (!opt.watch) return kExitDone;
+
+    // Lists the disks again whenever one is plugged in or pulled out, until Ctrl-C.
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<DiskInfo> latest;
+    bool fresh = false;
+    DiskWatchOptions watchOptions;
+    watchOptions.roots = inventoryRoots();
+    if (const char* poll = std::getenv("QUORLAN_WATCH_POLL_MS"); poll != nullptr && *poll != '\0') {
+        watchOptions.pollInterval = std::chrono::milliseconds(std::strtoul(poll, nullptr, 10));
     }
-    if (session.disks().empty()) {
-        std::cout << "Could not find any Pen Drive or other USB Removable Media connected to your system.\n";
-        return kExitDone;
+    const InterruptWatch interrupt;
+    const DiskWatcher watcher(watchOptions, [&](const std::vector<DiskInfo>& disks) {
+        const std::lock_guard lock(mutex);
+        latest = disks;
+        fresh = true;
+        changed.notify_one();
+    });
+    while (!interrupt.interrupted()) {
+        std::unique_lock lock(mutex);
+        if (!changed.wait_for(lock, std::chrono::milliseconds(100), [&] { return fresh; })) continue;
+        fresh = false;
+        session.RefreshDisks(watchOptions.roots);
+        if (!opt.json) std::cout << "\n";
+        printDiskList(session.disks(), opt.json);
     }
-    for (const DiskInfo& d : session.disks()) printDisk(d);
     return kExitDone;
 }
 

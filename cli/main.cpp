@@ -17,6 +17,10 @@ int main(int argc, char** argv) {
         std::cout << kUsage;
         return kExitDone;
     }
+    if (command == "--version" || command == "version") {
+        std::cout << "quorlan-cli " << QUORLAN_VERSION << "\n";
+        return kExitDone;
+    }
     Options opt;
     std::string error;
     if (!parseOptions(argc, argv, opt, error)) return usageError(error);

@@ -10,7 +10,9 @@ const char* const kUsage =
     "usage: quorlan-cli <command> [options]\n"
     "\n"
     "commands:\n"
-    "  disks [--json]                         list the removable disks with their details\n"
+    "  disks [--json] [--watch]               list the removable disks with their details; with\n"
+    "                                         --watch list them again whenever a disk is plugged in\n"
+    "                                         or pulled out, until Ctrl-C\n"
     "  disk <image-or-device> [--json]        show the details of one disk or disk image\n"
     "  partitions <image-or-device> [--json]  list the partitions of a disk or disk image\n"
     "  partitions <image-or-device> --find-lost [--range START-END] [--json]\n"
@@ -47,6 +49,11 @@ const char* const kUsage =
     "environment:\n"
     "  QUORLAN_SYSFS_ROOT=DIR                 'disks' lists the disks of DIR/block and DIR/run/udev/data\n"
     "                                         instead of /sys/block and /run/udev/data (for testing)\n"
+    "  QUORLAN_WATCH_POLL_MS=N                'disks --watch' also looks at the disks every N milliseconds\n"
+    "                                         (default 2000); udisksd announces them at once\n"
+    "\n"
+    "A disk the user may not read is asked of udisksd, which may ask for a password; listing the\n"
+    "disks needs no privilege. --version prints the version.\n"
     "\n"
     "exit codes: 0 done, 1 failed, 2 usage error, 3 stopped with a partial result\n";
 
@@ -132,6 +139,8 @@ bool parseOptions(int argc, char** argv, Options& out, std::string& error) {
             if (!optionValue(argc, argv, i, "--to", out.to, error)) return false;
         } else if (arg == "--all") {
             out.all = true;
+        } else if (arg == "--watch") {
+            out.watch = true;
         } else if (arg == "--find-lost") {
             out.findLost = true;
         } else if (isOption(arg, "--range")) {

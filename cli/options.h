@@ -31,6 +31,7 @@ struct Options {
     std::string to;
     bool all = false;
     std::optional<CollisionAnswer> collision;
+    bool watch = false;                                            // disks: list again when a disk comes or goes
     bool findLost = false;                                         // search the disk for partitions the table lost
     std::optional<std::pair<std::uint64_t, std::uint64_t>> range;  // --range START-END: [START, END)
     // Advance Search: --advance, and what it looks for (--range above says where).

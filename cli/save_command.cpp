@@ -36,6 +36,9 @@ int cmdSave(const Options& opt) {
     if (const auto code = obtainResult(session, diskOptions, progress, stopped, nothingFound)) return *code;
     if (stopped) {
         progress.finish();
+        if (session.reader() != nullptr && session.reader()->mediumGone()) {
+            std::cerr << "quorlan-cli: " << kMsgMediumGone << "\n";
+        }
         std::cerr << "quorlan-cli: search stopped; nothing was saved\n";
         return kExitStopped;
     }
@@ -47,6 +50,7 @@ int cmdSave(const Options& opt) {
     const auto stopper = std::make_unique<std::stop_source>();
     SaveControl control;
     control.stop = stopper->get_token();
+    reader.stopWhenMediumGone(*stopper);
     std::vector<std::string> unmatched;
     auto job = std::async(std::launch::async, [&]() -> std::optional<SaveSummary> {
         SavePlan plan = opt.all ? PlanSave(state, reader, SaveSelection{true, nullptr, {}}, progress, control.stop)
@@ -74,6 +78,7 @@ int cmdSave(const Options& opt) {
             return failure(summary->failure);
         case SaveOutcome::Stopped:
         case SaveOutcome::Cancelled:
+            if (reader.mediumGone()) std::cerr << "quorlan-cli: " << kMsgMediumGone << "\n";
             std::cerr << "quorlan-cli: saving stopped; the files listed above were written\n";
             return kExitStopped;
         case SaveOutcome::Finished:

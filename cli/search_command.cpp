@@ -37,7 +37,11 @@ int cmdSearch(const Options& opt) {
     if (const auto bad = reader.unreadableSectors(); bad > 0) {
         std::cerr << "quorlan-cli: " << bad << " sector(s) could not be read\n";
     }
-    if (stopped) std::cerr << "quorlan-cli: search stopped; the result shows what was found until then\n";
+    if (reader.mediumGone()) {
+        std::cerr << "quorlan-cli: " << kMsgMediumGone << "\n";
+    } else if (stopped) {
+        std::cerr << "quorlan-cli: search stopped; the result shows what was found until then\n";
+    }
     if (!opt.saveLog.empty()) {
         // Exactly the file named: a script reads back the file it named. (The window's file
         // dialog puts a chosen name in upper case and adds ".QLG".)

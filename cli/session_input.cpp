@@ -107,6 +107,7 @@ std::optional<int> obtainResult(Session& session, const Options& opt, TerminalPr
     }
 
     std::stop_source stopper;
+    reader.stopWhenMediumGone(stopper);
     auto search = std::async(std::launch::async, [&] {
         return RunSearch(*request, reader, state, RunContext{progress, stopper.get_token()});
     });
@@ -126,6 +127,7 @@ std::optional<int> findLostPartitions(Session& session, const Options& opt, Term
     const std::uint64_t rangeStart = opt.range ? opt.range->first : 0;
     const std::uint64_t rangeEnd = opt.range ? opt.range->second : 0;
     std::stop_source stopper;
+    if (session.reader() != nullptr) session.reader()->stopWhenMediumGone(stopper);
     auto search = std::async(std::launch::async, [&] {
         return session.FindLostPartitions(RunContext{progress, stopper.get_token()}, rangeStart, rangeEnd);
     });

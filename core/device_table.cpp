@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/udisks_open.h"
+
 namespace quorlan {
 
 std::size_t DeviceTable::add(const std::filesystem::path& path) {
@@ -25,7 +27,7 @@ Result<std::unique_ptr<SectorReader>> DeviceTable::open(std::size_t slot,
 
 Result<std::unique_ptr<SectorReader>> openSectorReader(const std::filesystem::path& path,
                                                        CorruptTableNotice* notice) {
-    auto source = FdSectorSource::open(path);
+    auto source = OpenDiskSource(path);
     if (!source) return source.error();
     return std::make_unique<SectorReader>(std::move(source).value(), notice);
 }

@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -53,15 +54,28 @@ Result<std::unique_ptr<FdSectorSource>> FdSectorSource::open(const std::filesyst
     // O_RDONLY is the only access mode ever used on a source: the medium is never written.
     const int raw = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (raw < 0) return openError(path, errno);
-    UniqueFd fd(raw);
+    return adopt(UniqueFd(raw), path);
+}
+
+Result<std::unique_ptr<FdSectorSource>> FdSectorSource::adopt(UniqueFd fd, const std::filesystem::path& path) {
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0) return openError(path, errno);
+    if ((flags & O_ACCMODE) != O_RDONLY) {
+        return Error{ErrorKind::Other, "'" + path.string() + "' was handed over open for writing; it is not used"};
+    }
 
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return openError(path, errno);
 
     std::uint64_t size = 0;
     SourceKind kind = SourceKind::ImageFile;
+    std::filesystem::path sysfsNode;
     if (S_ISBLK(st.st_mode)) {
         kind = SourceKind::BlockDevice;
+        sysfsNode = "/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+        // Without sysfs (a container) nothing tells a pulled-out stick from a failing one.
+        std::error_code ec;
+        if (!std::filesystem::exists(sysfsNode, ec)) sysfsNode.clear();
         if (::ioctl(fd.get(), BLKGETSIZE64, &size) != 0) return openError(path, errno);
     } else if (S_ISREG(st.st_mode)) {
         size = static_cast<std::uint64_t>(st.st_size);
@@ -74,7 +88,7 @@ Result<std::unique_ptr<FdSectorSource>> FdSectorSource::open(const std::filesyst
                                               "' is not a disk or a disk image (smaller than one "
                                               "512-byte sector)"};
     }
-    return std::unique_ptr<FdSectorSource>(new FdSectorSource(std::move(fd), size, kind));
+    return std::unique_ptr<FdSectorSource>(new FdSectorSource(std::move(fd), size, kind, std::move(sysfsNode)));
 }
 
 std::int64_t FdSectorSource::readAt(std::uint64_t offset, std::span<std::byte> buffer) {
@@ -84,6 +98,9 @@ std::int64_t FdSectorSource::readAt(std::uint64_t offset, std::span<std::byte> b
                                   static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR) continue;
+            // A failed read of a block device whose sysfs node is gone: the stick was pulled out.
+            std::error_code ec;
+            if (!m_sysfsNode.empty() && !std::filesystem::exists(m_sysfsNode, ec) && !ec) m_gone.store(true);
             return done > 0 ? static_cast<std::int64_t>(done) : -1;
         }
         if (n == 0) break;  // end of the medium
@@ -189,6 +206,21 @@ int SectorReader::ReadSectors(std::uint64_t sector, std::uint32_t count, std::sp
     return 0;
 }
 
+void SectorReader::stopWhenMediumGone(std::stop_source stopper) {
+    {
+        const std::lock_guard lock(m_stopMutex);
+        m_goneStop = std::move(stopper);
+    }
+    (void)noticeMediumGone();
+}
+
+bool SectorReader::noticeMediumGone() {
+    if (!m_source->mediumGone()) return false;
+    const std::lock_guard lock(m_stopMutex);
+    if (m_goneStop.stop_possible()) m_goneStop.request_stop();
+    return true;
+}
+
 std::uint32_t SectorReader::ReadSectorsZeroFilled(std::uint64_t sector, std::uint32_t count,
                                                   std::span<std::byte> buffer, std::vector<std::uint64_t>* unreadable) {
     const std::uint64_t bytes = static_cast<std::uint64_t>(count) * kSectorSize;
@@ -218,6 +250,14 @@ std::uint64_t SectorReader::CopySectors(std::uint64_t sector, std::uint64_t coun
 
 std::uint32_t SectorReader::readOneByOne(std::uint64_t sector, std::uint32_t count, std::span<std::byte> buffer,
                                          bool zeroUnread, std::vector<std::uint64_t>* unreadable) {
+    if (noticeMediumGone()) {
+        // Nothing more can be read from a disk that is gone; trying each sector would only keep
+        // the job from ending.
+        if (zeroUnread) std::memset(buffer.data(), 0, static_cast<std::size_t>(count) * kSectorSize);
+        for (std::uint64_t i = 0; unreadable != nullptr && i < count; ++i) unreadable->push_back(sector + i);
+        m_unreadable += count;
+        return count;
+    }
     if (m_notice != nullptr) m_notice->raise();
 
     // Through a scratch slot, so that a sector read short or not at all leaves the caller's

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <set>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,10 @@ namespace quorlan {
 inline constexpr std::size_t kSectorSize = 512;
 // The longest run read in one request; longer runs are split (the scans read 1024 at most).
 inline constexpr std::uint32_t kMaxRunSectors = 1u << 16;
+
+// Shown when the disk was pulled out while a job read it; the job ends with what it found.
+inline constexpr const char* kMsgMediumGone =
+    "The disk was removed while it was being read; the result shows what was found until then.";
 
 // Where the bytes come from. Implementations never write.
 class SectorSource {
@@ -39,6 +44,9 @@ public:
                                               std::uint64_t /*outOffset*/) {
         return -1;
     }
+    // True once the medium is known to be gone (the stick was pulled out): every later read
+    // fails, so callers stop instead of trying sector after sector.
+    [[nodiscard]] virtual bool mediumGone() const { return false; }
 };
 
 enum class SourceKind { BlockDevice, ImageFile };
@@ -47,21 +55,28 @@ enum class SourceKind { BlockDevice, ImageFile };
 class FdSectorSource final : public SectorSource {
 public:
     [[nodiscard]] static Result<std::unique_ptr<FdSectorSource>> open(const std::filesystem::path& path);
+    // Takes over a descriptor opened elsewhere (udisksd hands one over); path names it in
+    // messages. The descriptor must be open read-only.
+    [[nodiscard]] static Result<std::unique_ptr<FdSectorSource>> adopt(UniqueFd fd, const std::filesystem::path& path);
 
     std::int64_t readAt(std::uint64_t offset, std::span<std::byte> buffer) override;
     std::uint64_t sizeBytes() const override { return m_size; }
     // Image files only: copy_file_range, or sendfile where the destination lies on another file
     // system. Block devices are read sector by sector, so that a bad sector is found and counted.
     std::int64_t copyTo(std::uint64_t offset, std::uint64_t length, int outFd, std::uint64_t outOffset) override;
+    bool mediumGone() const override { return m_gone.load(); }
     [[nodiscard]] SourceKind kind() const { return m_kind; }
     [[nodiscard]] int fd() const { return m_fd.get(); }
 
 private:
-    FdSectorSource(UniqueFd fd, std::uint64_t size, SourceKind kind)
-        : m_fd(std::move(fd)), m_size(size), m_kind(kind) {}
+    FdSectorSource(UniqueFd fd, std::uint64_t size, SourceKind kind, std::filesystem::path sysfsNode)
+        : m_fd(std::move(fd)), m_size(size), m_kind(kind), m_sysfsNode(std::move(sysfsNode)) {}
     UniqueFd m_fd;
     std::uint64_t m_size;
     SourceKind m_kind;
+    // /sys/dev/block/MAJOR:MINOR of a block device: it disappears with the device.
+    std::filesystem::path m_sysfsNode;
+    std::atomic<bool> m_gone{false};
 };
 
 // Bytes held in memory; for tests and for small structures built by hand.
@@ -174,7 +189,16 @@ public:
     [[nodiscard]] std::uint64_t unreadableSectors() const { return m_unreadable.load(); }
     [[nodiscard]] SectorSource& source() { return *m_source; }
 
+    // The disk was pulled out while it was read: reads fail at once from then on (no sector by
+    // sector retry) and the stop source given here, if any, is asked to stop, so that the job
+    // ends with what it found so far.
+    [[nodiscard]] bool mediumGone() const { return m_source->mediumGone(); }
+    void stopWhenMediumGone(std::stop_source stopper);
+
 private:
+    // Asks the registered stop source to stop when the medium is gone; returns mediumGone().
+    bool noticeMediumGone();
+
     // The fallback of both reads: raises the notice, reads the run of count sectors from sector
     // one at a time through a scratch slot, and zeroes the slots it could not read when asked to
     // (else they keep their bytes). Returns and counts the slots not read; lists them in
@@ -185,6 +209,8 @@ private:
     std::unique_ptr<SectorSource> m_source;
     CorruptTableNotice* m_notice;
     std::atomic<std::uint64_t> m_unreadable{0};
+    std::mutex m_stopMutex;
+    std::stop_source m_goneStop{std::nostopstate};
 };
 
 }  // namespace quorlan

@@ -11,6 +11,9 @@ packages=(
     jq                                              # checks the command line's JSON in tests
     time                                            # GNU time: the peak memory the benchmarks measure
     qt6-base-dev libgl-dev fonts-dejavu-core        # the desktop window and its offscreen tests
+    libsystemd-dev dbus-daemon                      # sd-bus for udisksd; a private bus in the tests
+    help2man man-db desktop-file-utils appstream    # manual pages; checks of the installed package
+    dpkg-dev                                        # dpkg-shlibdeps, which finds the package's dependencies
 )
 
 missing=()

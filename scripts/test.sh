@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test: a short run of each fuzzer, the
-# warnings-as-errors build, and the AddressSanitizer + UndefinedBehaviorSanitizer build.
+# warnings-as-errors build and the check of its Debian package, and the AddressSanitizer +
+# UndefinedBehaviorSanitizer build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -35,6 +36,7 @@ done
 cmake --preset ci >/dev/null
 cmake --build --preset ci
 ctest --preset ci
+bash scripts/check-package.sh build/ci
 
 cmake --preset asan >/dev/null
 cmake --build --preset asan

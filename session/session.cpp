@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "core/udisks_open.h"
 #include "disks/destination_check.h"
 
 namespace quorlan {
@@ -29,7 +30,7 @@ void Session::RefreshDisks(const InventoryRoots& roots) {
 }
 
 Result<std::size_t> Session::AddImage(const std::filesystem::path& image) {
-    auto source = FdSectorSource::open(image);
+    auto source = OpenDiskSource(image);
     if (!source) return source.error();
     DiskInfo info = ImageDiskInfo(image, (*source)->sizeBytes() / kSectorSize, 0);
     for (const DiskInfo& d : m_disks) {
@@ -47,12 +48,15 @@ Result<std::size_t> Session::AddPath(const std::filesystem::path& path) {
     for (const DiskInfo& d : m_disks) {
         if (d.DeviceID == key || d.DeviceID == path.string()) return d.Index;
     }
-    auto source = FdSectorSource::open(path);
-    if (!source) return source.error();
-    if ((*source)->kind() != SourceKind::BlockDevice) return AddImage(path);
-
-    auto info = DescribeBlockDevice(canonical.filename().string(), m_roots);
+    // A block device the inventory describes is offered without opening it: opening may ask the
+    // person for a password, which only reading the disk needs.
+    struct stat st {};
+    const bool blockDevice = ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
+    auto info = blockDevice ? DescribeBlockDevice(canonical.filename().string(), m_roots) : std::nullopt;
     if (!info) {
+        auto source = OpenDiskSource(path);
+        if (!source) return source.error();
+        if ((*source)->kind() != SourceKind::BlockDevice) return AddImage(path);
         info = ImageDiskInfo(path, (*source)->sizeBytes() / kSectorSize, 0);
         info->MediaType = "Block Device";
     }

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -411,8 +412,11 @@ CollisionDecision QtPrompts::replaceFile(const QString& existing, const QString&
 void QtPrompts::openFile(const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
 
 void QtPrompts::openHelp() {
-    const QString guide = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Software Guide.html"));
-    QDesktopServices::openUrl(QUrl::fromLocalFile(guide));
+    // Beside the program in a build folder; in share/doc/quorlan when installed.
+    const QDir programDir(QCoreApplication::applicationDirPath());
+    QString guide = programDir.filePath(QStringLiteral("Software Guide.html"));
+    if (!QFileInfo::exists(guide)) guide = programDir.filePath(QStringLiteral("../share/doc/quorlan/Software Guide.html"));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QDir::cleanPath(guide)));
 }
 
 }  // namespace quorlan::ui

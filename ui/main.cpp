@@ -4,6 +4,8 @@
 #include <QSplashScreen>
 #include <QStyle>
 #include <QTimer>
+#include <iostream>
+#include <string_view>
 
 #include "ui/main_window.h"
 
@@ -50,6 +52,23 @@ public:
 }  // namespace quorlan::ui
 
 int main(int argc, char** argv) {
+    // Answered before Qt starts, so that they work without a display (help2man runs them).
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--version") {
+            std::cout << "quorlan " << QUORLAN_VERSION << "\n";
+            return 0;
+        }
+        if (arg == "--help" || arg == "-h") {
+            std::cout << "usage: quorlan [IMAGE...]\n"
+                         "Opens the recovery window; the disk images named are offered as disks.\n"
+                         "\n"
+                         "options:\n"
+                         "  -h, --help     print this text\n"
+                         "  --version      print the version\n";
+            return 0;
+        }
+    }
     quorlan::ui::CBrimwellApp app(argc, argv);
     return app.run();
 }

@@ -1,5 +1,7 @@
 #include "ui/main_window.h"
 
+#include "core/udisks_open.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDateTime>
@@ -49,9 +51,14 @@ CChildDialogExDemoDlg::CChildDialogExDemoDlg(std::unique_ptr<Prompts> prompts, I
     m_session.RefreshDisks(m_roots);
     fillDiskPage();
     applyState();
+    // The watcher calls from its own thread; the list is refreshed on the window's.
+    m_diskWatcher = std::make_unique<DiskWatcher>(m_roots, [this](const std::vector<DiskInfo>&) {
+        QMetaObject::invokeMethod(this, [this] { refreshList(); }, Qt::QueuedConnection);
+    });
 }
 
 CChildDialogExDemoDlg::~CChildDialogExDemoDlg() {
+    m_diskWatcher.reset();
     qApp->removeEventFilter(this);
     m_runner->shutDown();
 }
@@ -330,7 +337,13 @@ void CChildDialogExDemoDlg::next() {
             if (!selected) {
                 const Error& e = selected.error();
                 QString text = q(e.message);
-                if (e.kind == ErrorKind::PermissionDenied) {
+                const DiskInfo* chosen = m_session.disk(*m_selectedSlot);
+                if (chosen != nullptr && e.message == PermissionRefusedMessage(chosen->DeviceID)) {
+                    // The system (polkit) said no, or the password dialog was cancelled.
+                    text = QStringLiteral("%1.\n\nPress Next to be asked again, or make an image of the disk with "
+                                          "dd or ddrescue and open the image with 'Open Image...'.")
+                               .arg(text);
+                } else if (e.kind == ErrorKind::PermissionDenied) {
                     text = QStringLiteral("Quorlan may not read this disk: %1.\n\nRun Quorlan as root (for example "
                                           "with sudo), or make an image of the disk with dd or ddrescue and open the "
                                           "image with 'Open Image...'.")
@@ -539,8 +552,14 @@ void CChildDialogExDemoDlg::startStandardSearch(std::size_t partitionIndex) {
         [this, result] {
             m_wizard.standardSearchEnded(!result->nothingFound, result->outcome == SearchOutcome::Finished);
             showResults();
-            if (result->nothingFound) m_prompts->standardGuidance();
+            if (m_session.reader() != nullptr && m_session.reader()->mediumGone()) {
+                m_prompts->message(QString::fromUtf8(kMsgMediumGone), BoxIcon::Warning);
+            } else if (result->nothingFound) {
+                m_prompts->standardGuidance();
+            }
         });
+    // A stick pulled out during the search stops it; the results page then says so.
+    m_session.reader()->stopWhenMediumGone(m_runner->stopSource());
 }
 
 void CChildDialogExDemoDlg::startAdvanceSearch(const PartitionVerdict& verdict) {
@@ -565,6 +584,7 @@ void CChildDialogExDemoDlg::startAdvanceSearch(const PartitionVerdict& verdict) 
             *result = RunAdvanceSearch(req, *m_session.reader(), m_session.recovery(), c.run());
         },
         [this] { advanceSearchFinished(); });
+    m_session.reader()->stopWhenMediumGone(m_runner->stopSource());
 }
 
 void CChildDialogExDemoDlg::advanceSearchFinished() {
@@ -577,8 +597,12 @@ void CChildDialogExDemoDlg::advanceSearchFinished() {
     m_list->setColumns(NameValueColumns());
     if (!rows.empty()) FileSystemPage::showDetails(*m_list, rows.front());
     applyState();
-    // Nothing identified: the guidance, and Back to choose another partition or range.
-    if (rows.empty()) m_prompts->advanceGuidance();
+    if (m_session.reader() != nullptr && m_session.reader()->mediumGone()) {
+        m_prompts->message(QString::fromUtf8(kMsgMediumGone), BoxIcon::Warning);
+    } else if (rows.empty()) {
+        // Nothing identified: the guidance, and Back to choose another partition or range.
+        m_prompts->advanceGuidance();
+    }
 }
 
 void CChildDialogExDemoDlg::selectFileSystem(std::size_t number) {

@@ -10,6 +10,7 @@
 #include <QWidget>
 #include <memory>
 
+#include "disks/disk_watcher.h"
 #include "search/save_driver.h"
 #include "session/session.h"
 #include "ui/controls.h"
@@ -123,6 +124,8 @@ private:
     FileSystemType m_searchType = FileSystemType::Unknown;  // the type of the search shown
     QString m_lastDestination;
     std::unique_ptr<QTemporaryDir> m_openFolder;  // files opened from the list are saved here
+    // Refreshes the disk page when a stick is plugged in or pulled out.
+    std::unique_ptr<DiskWatcher> m_diskWatcher;
 
     // Widgets
     CBtn *m_saveBtn, *m_saveLogBtn, *m_loadLogBtn, *m_openImageBtn, *m_helpBtn, *m_aboutBtn, *m_exitBtn;

@@ -41,6 +41,8 @@ public:
     // Asks the job to stop; it returns what it has within one chunk of its work.
     void requestStop();
     [[nodiscard]] bool stopRequested() const { return m_thread.get_stop_token().stop_requested(); }
+    // The running job's stop source, for whatever else may end it (a stick pulled out).
+    [[nodiscard]] std::stop_source stopSource() { return m_thread.get_stop_source(); }
     // Skip the file being saved.
     void skipFile() { m_save.skip.store(true); }
     // Runs the event loop until the job and its continuation are done.
