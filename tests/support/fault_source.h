@@ -28,8 +28,9 @@ struct SectorRange {
 
 struct Faults {
     std::vector<SectorRange> unreadable;  // any request touching them fails with EIO
-    // A request touching them returns the bytes before the first such sector, and half a sector
-    // when it begins in one: the medium answers, but short.
+    // A request touching them returns the whole sectors before the first such sector, and
+    // nothing when it begins in one: the medium answers, but short (as a block device does, in
+    // whole sectors).
     std::vector<SectorRange> shortRead;
     std::vector<SectorRange> slow;  // every request touching them waits slowDelay first
     std::chrono::microseconds slowDelay{0};
@@ -48,16 +49,17 @@ public:
         const std::uint64_t to = (offset + buffer.size() - 1) / kSectorSize + 1;
         if (touches(m_faults.slow, from, to)) std::this_thread::sleep_for(m_faults.slowDelay);
         if (touches(m_faults.unreadable, from, to)) {
-            ++m_failed;
+            ++m_faulted;
             errno = EIO;
             return -1;
         }
         std::size_t length = buffer.size();
         for (const SectorRange& r : m_faults.shortRead) {
             if (!r.overlaps(from, to)) continue;
-            const std::uint64_t cut = r.first > from ? (r.first - from) * kSectorSize : kSectorSize / 2;
+            const std::uint64_t cut = r.first > from ? (r.first - from) * kSectorSize : 0;
             length = std::min<std::size_t>(length, static_cast<std::size_t>(cut));
         }
+        if (length < buffer.size()) ++m_faulted;
         const std::int64_t n = m_inner->readAt(offset, buffer.first(length));
         if (n > 0) m_delivered += static_cast<std::uint64_t>(n);
         for (const SectorRange& r : m_faults.changing) {
@@ -75,7 +77,8 @@ public:
     std::uint64_t sizeBytes() const override { return m_inner->sizeBytes(); }
 
     [[nodiscard]] std::uint64_t requests() const { return m_requests.load(); }
-    [[nodiscard]] std::uint64_t failedRequests() const { return m_failed.load(); }
+    // Requests that failed or were cut short.
+    [[nodiscard]] std::uint64_t faultedRequests() const { return m_faulted.load(); }
     [[nodiscard]] std::uint64_t bytesDelivered() const { return m_delivered.load(); }
 
 private:
@@ -89,8 +92,25 @@ private:
     std::unique_ptr<SectorSource> m_inner;
     Faults m_faults;
     std::atomic<std::uint64_t> m_requests{0};
-    std::atomic<std::uint64_t> m_failed{0};
+    std::atomic<std::uint64_t> m_faulted{0};
     std::atomic<std::uint64_t> m_delivered{0};
+};
+
+// Bytes in memory shared by several sources, so that many runs over one image copy it once.
+class SharedBytesSource final : public SectorSource {
+public:
+    explicit SharedBytesSource(std::shared_ptr<const std::vector<std::byte>> bytes) : m_bytes(std::move(bytes)) {}
+    std::int64_t readAt(std::uint64_t offset, std::span<std::byte> buffer) override {
+        if (offset >= m_bytes->size()) return 0;
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), m_bytes->size() - offset));
+        std::memcpy(buffer.data(), m_bytes->data() + offset, n);
+        return static_cast<std::int64_t>(n);
+    }
+    std::uint64_t sizeBytes() const override { return m_bytes->size(); }
+
+private:
+    std::shared_ptr<const std::vector<std::byte>> m_bytes;
 };
 
 // A source of n sectors whose bytes are all zero, without holding them (for large disks).
