@@ -116,6 +116,10 @@ std::int64_t CountingSectorSource::readAt(std::uint64_t offset, std::span<std::b
     return n;
 }
 
+std::string UnreadableSectorsText(std::uint64_t count) {
+    return std::to_string(count) + " sector(s) could not be read";
+}
+
 void CorruptTableNotice::setHook(std::function<void()> hook) {
     const std::lock_guard lock(m_hookMutex);
     m_hook = std::move(hook);

@@ -120,6 +120,10 @@ private:
     std::atomic<bool> m_onDiskPage{false};
 };
 
+// "N sector(s) could not be read": what the front ends tell the user after a search or a save
+// that met unreadable sectors (count > 0).
+[[nodiscard]] std::string UnreadableSectorsText(std::uint64_t count);
+
 // How the reader crosses a bad area. A run that fails as one request is read again one sector
 // at a time, so that every sector that can be read arrives. On a failing stick a bad area can be
 // many megabytes long and each failed read can take a second or more, so asking for every sector
