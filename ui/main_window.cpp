@@ -449,6 +449,7 @@ void CChildDialogExDemoDlg::next() {
     m_stopSearch->setVisible(true);
     setHelp(help::kSearchStarted);
     const SearchRequest req = *request;
+    m_unreadableAtStart = m_session.reader()->unreadableSectors();
     auto result = std::make_shared<SearchResult>();
     startWorker(
         [this, req, result](std::stop_token stop) {
@@ -468,6 +469,9 @@ void CChildDialogExDemoDlg::searchFinished(SearchResult result) {
     showPage(3);
     m_list->setColumns(fileListColumns());
     setHelp(result.outcome == SearchOutcome::Stopped ? help::kResults : help::kSearchFinished);
+    if (const std::uint64_t bad = m_session.reader()->unreadableSectors() - m_unreadableAtStart; bad > 0) {
+        setHelp(m_help->text() + QStringLiteral("\n") + q(UnreadableSectorsText(bad)));
+    }
     if (result.nothingFound) m_prompts->standardGuidance();
 }
 
@@ -655,6 +659,7 @@ void CChildDialogExDemoDlg::runSave(const SaveSelection& selection, const QStrin
     m_calculating->show();
     auto summary = std::make_shared<std::optional<SaveSummary>>();
     const std::string dest = destination.toStdString();
+    m_unreadableAtStart = m_session.reader()->unreadableSectors();
     startWorker(
         [this, selection, dest, summary](std::stop_token stop) {
             SavePlan plan = PlanSave(m_session.recovery(), *m_session.reader(), selection, *m_observer, stop);
@@ -677,6 +682,9 @@ void CChildDialogExDemoDlg::runSave(const SaveSelection& selection, const QStrin
             QStringList lines;
             for (const std::string& line : SaveSummaryLines(s, destination.toStdString(), kListedProblems)) {
                 lines << q(line);
+            }
+            if (const std::uint64_t bad = m_session.reader()->unreadableSectors() - m_unreadableAtStart; bad > 0) {
+                lines << q(UnreadableSectorsText(bad));
             }
             QString text = lines.join(QLatin1Char('\n'));
             if (s.outcome == SaveOutcome::Failed) text += QStringLiteral("\n") + q(s.failure);

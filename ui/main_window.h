@@ -138,6 +138,9 @@ private:
     bool m_workerDone = true;
     std::unique_ptr<GuiObserver> m_observer;
     std::unique_ptr<SaveControl> m_saveControl;
+    // The reader's count of unreadable sectors when the running search or save began: the
+    // status after it tells how many more could not be read.
+    std::uint64_t m_unreadableAtStart = 0;
     QTimer m_pollTimer;
 
     // Widgets
