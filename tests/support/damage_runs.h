@@ -35,7 +35,8 @@
 namespace quorlan::test {
 
 enum class DamageMode {
-    Standard,        // the Standard Search of every listed partition: the folder tree
+    Standard,        // the Standard Search of every listed partition (or of those the lost-partition
+                     // search finds, when the table lists none): the folder tree
     Listing,         // the same, then every folder listed with its files
     Saving,          // the same, then Save All
     LostPartitions,  // the lost-partition search of the whole disk
@@ -110,7 +111,11 @@ inline DamageOutcome RunDamageMode(SectorReader& reader, DamageMode mode, std::s
         out.unreadable = reader.unreadableSectors();
         return out;
     }
-    const DiskPartitionList list = ReadPartitionTable(reader, reader.totalSectors());
+    DiskPartitionList list = ReadPartitionTable(reader, reader.totalSectors());
+    if (list.partitions.empty()) {
+        // As the window does after the corrupt-table notice: the partitions the search finds.
+        (void)AddFoundPartitions(list, SearchLostPartitions(reader, list, {}, context).found);
+    }
     for (const PartitionEntry& p : list.partitions)
         out.partitions.insert(std::to_string(p.start) + "-" + std::to_string(p.end));
     TempDir saveDir;
