@@ -181,7 +181,7 @@ int cmdPartitions(const Options& opt) {
         std::cerr << "quorlan-cli: more than " << kMaxPartitions << " partitions; the rest are not listed\n";
     }
     if (const auto bad = session.reader()->unreadableSectors(); bad > 0) {
-        std::cerr << "quorlan-cli: " << bad << " sector(s) could not be read\n";
+        std::cerr << "quorlan-cli: " << UnreadableSectorsText(bad) << "\n";
     }
 
     // A search that found nothing on a disk whose table lists nothing: the one item "Unknown

@@ -71,7 +71,7 @@ int cmdSave(const Options& opt) {
     }
     for (const std::string& line : SaveSummaryLines(*summary, opt.to)) std::cout << line << "\n";
     if (const auto bad = reader.unreadableSectors(); bad > 0) {
-        std::cerr << "quorlan-cli: " << bad << " sector(s) could not be read\n";
+        std::cerr << "quorlan-cli: " << UnreadableSectorsText(bad) << "\n";
     }
     switch (summary->outcome) {
         case SaveOutcome::Failed:

@@ -35,7 +35,7 @@ int cmdSearch(const Options& opt) {
     int exitCode = stopped ? kExitStopped : kExitDone;
     if (nothingFound) std::cerr << "quorlan-cli: " << kMsgStandardNotPossible << "\n";
     if (const auto bad = reader.unreadableSectors(); bad > 0) {
-        std::cerr << "quorlan-cli: " << bad << " sector(s) could not be read\n";
+        std::cerr << "quorlan-cli: " << UnreadableSectorsText(bad) << "\n";
     }
     if (reader.mediumGone()) {
         std::cerr << "quorlan-cli: " << kMsgMediumGone << "\n";

@@ -177,6 +177,10 @@ std::int64_t CountingSectorSource::copyTo(std::uint64_t offset, std::uint64_t le
     return n;
 }
 
+std::string UnreadableSectorsText(std::uint64_t count) {
+    return std::to_string(count) + " sector(s) could not be read";
+}
+
 void CorruptTableNotice::setHook(std::function<void()> hook) {
     const std::lock_guard lock(m_hookMutex);
     m_hook = std::move(hook);
@@ -201,7 +205,10 @@ int SectorReader::ReadSectors(std::uint64_t sector, std::uint32_t count, std::sp
     const auto offset = runOffset(sector, bytes);
     if (!offset) return 0;
 
-    if (m_source->readAt(*offset, buffer.first(bytes)) == static_cast<std::int64_t>(bytes)) return 1;
+    if (!continuesBadArea(sector) &&
+        m_source->readAt(*offset, buffer.first(bytes)) == static_cast<std::int64_t>(bytes)) {
+        return 1;
+    }
     (void)readOneByOne(sector, count, buffer, false, nullptr);
     return 0;
 }
@@ -232,7 +239,10 @@ std::uint32_t SectorReader::ReadSectorsZeroFilled(std::uint64_t sector, std::uin
         return count;
     }
     if (count == 0) return 0;
-    if (m_source->readAt(*offset, buffer.first(bytes)) == static_cast<std::int64_t>(bytes)) return 0;
+    if (!continuesBadArea(sector) &&
+        m_source->readAt(*offset, buffer.first(bytes)) == static_cast<std::int64_t>(bytes)) {
+        return 0;
+    }
     return readOneByOne(sector, count, buffer, true, unreadable);
 }
 
@@ -248,6 +258,11 @@ std::uint64_t SectorReader::CopySectors(std::uint64_t sector, std::uint64_t coun
     return static_cast<std::uint64_t>(n) / kSectorSize * kSectorSize;
 }
 
+bool SectorReader::continuesBadArea(std::uint64_t sector) {
+    const std::lock_guard lock(m_trailMutex);
+    return m_trail.failures >= kFailuresBeforeSkip && m_trail.next == sector;
+}
+
 std::uint32_t SectorReader::readOneByOne(std::uint64_t sector, std::uint32_t count, std::span<std::byte> buffer,
                                          bool zeroUnread, std::vector<std::uint64_t>* unreadable) {
     if (noticeMediumGone()) {
@@ -260,20 +275,58 @@ std::uint32_t SectorReader::readOneByOne(std::uint64_t sector, std::uint32_t cou
     }
     if (m_notice != nullptr) m_notice->raise();
 
+    // A run that starts where the last one ended goes on with its run of failures and its skip;
+    // any other starts afresh.
+    BadAreaTrail trail;
+    {
+        const std::lock_guard lock(m_trailMutex);
+        if (m_trail.next == sector) trail = m_trail;
+    }
+    std::uint32_t missed = 0;
+    const auto miss = [&](std::uint64_t first, std::uint64_t n) {
+        for (std::uint64_t i = first; i < first + n; ++i) {
+            if (zeroUnread) std::memset(buffer.data() + i * kSectorSize, 0, kSectorSize);
+            if (unreadable != nullptr) unreadable->push_back(sector + i);
+        }
+        missed += static_cast<std::uint32_t>(n);
+    };
+
     // Through a scratch slot, so that a sector read short or not at all leaves the caller's
     // bytes as they were (or zeros, when asked). The caller checked that the run's bytes have
     // offsets in 64 bits.
     std::array<std::byte, kSectorSize> slot{};
-    std::uint32_t missed = 0;
-    for (std::uint64_t i = 0; i < count; ++i) {
-        std::byte* target = buffer.data() + i * kSectorSize;
+    std::uint64_t i = 0;
+    while (i < count) {
         if (m_source->readAt((sector + i) * kSectorSize, slot) == static_cast<std::int64_t>(kSectorSize)) {
-            std::memcpy(target, slot.data(), kSectorSize);
+            std::memcpy(buffer.data() + i * kSectorSize, slot.data(), kSectorSize);
+            ++i;
+            const bool leftBadArea = trail.failures >= kFailuresBeforeSkip;
+            trail.failures = 0;
+            trail.skip = std::max(kFirstSkipSectors, trail.skip / 2);
+            // A probe that succeeds after a bad area: the rest of the run is likely readable
+            // again, so it is asked for in one request before going on sector by sector.
+            const std::uint64_t rest = (count - i) * kSectorSize;
+            if (leftBadArea && rest > 0 &&
+                m_source->readAt((sector + i) * kSectorSize, buffer.subspan(i * kSectorSize, rest)) ==
+                    static_cast<std::int64_t>(rest)) {
+                i = count;
+            }
             continue;
         }
-        if (zeroUnread) std::memset(target, 0, kSectorSize);
-        if (unreadable != nullptr) unreadable->push_back(sector + i);
-        ++missed;
+        miss(i, 1);
+        ++i;
+        if (trail.failures < kFailuresBeforeSkip) ++trail.failures;
+        if (trail.failures < kFailuresBeforeSkip) continue;
+        // Inside a bad area: pass over the next sectors without asking the medium, then probe.
+        const std::uint64_t skip = std::min<std::uint64_t>(trail.skip, count - i);
+        miss(i, skip);
+        i += skip;
+        trail.skip = std::min(kMaxSkipSectors, trail.skip * 2);
+    }
+    {
+        const std::lock_guard lock(m_trailMutex);
+        m_trail = trail;
+        m_trail.next = sector + count;
     }
     m_unreadable += missed;
     return missed;

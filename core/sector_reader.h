@@ -151,8 +151,32 @@ private:
     std::atomic<bool> m_onDiskPage{false};
 };
 
+// "N sector(s) could not be read": what the front ends tell the user after a search or a save
+// that met unreadable sectors (count > 0).
+[[nodiscard]] std::string UnreadableSectorsText(std::uint64_t count);
+
+// How the reader crosses a bad area. A run that fails as one request is read again one sector
+// at a time, so that every sector that can be read arrives. On a failing stick a bad area can be
+// many megabytes long and each failed read can take a second or more, so asking for every sector
+// of it would take hours. After kFailuresBeforeSkip failed sectors in a row, the reader passes
+// over the next sectors without asking the medium (the skip), then asks for one sector again
+// (the probe). Each failed probe doubles the skip, up to kMaxSkipSectors; each sector read
+// successfully halves it again, down to kFirstSkipSectors, and ends the run of failures. A run
+// that begins right where the previous one ended inside a bad area does not ask for the whole
+// run first: it probes its first sector, and skips at once when that fails; a probe that succeeds
+// after a bad area asks for the rest of its run in one request. Every sector passed over is
+// counted as unreadable and handled as one (zeros, or the caller's bytes), never guessed. An
+// unreadable stretch therefore costs about kFailuresBeforeSkip reads, a handful while the skip
+// widens, and then one probe per kMaxSkipSectors (or per run, when runs are shorter); the price
+// is that up to one skip of readable sectors just after a bad area may be counted as unreadable.
+inline constexpr std::uint32_t kFailuresBeforeSkip = 64;
+inline constexpr std::uint32_t kFirstSkipSectors = 64;
+inline constexpr std::uint32_t kMaxSkipSectors = 2048;  // 1 MiB
+
 // Reads runs of whole sectors of one disk. Safe to call from several threads at once: every
-// call is one or more positioned reads and no state but counters is shared.
+// call is one or more positioned reads; what is shared is counters and the bad-area trail (the
+// skip above), which is a hint: threads that read in different places only make each other ask
+// the medium more often.
 class SectorReader {
 public:
     explicit SectorReader(std::unique_ptr<SectorSource> source, CorruptTableNotice* notice = nullptr)
@@ -160,8 +184,8 @@ public:
 
     // Reads count sectors from sector into buffer (count x 512 bytes; sector i of the run at byte
     // i x 512). Returns 1 when the run was read in one request. Otherwise raises the corrupt-table
-    // notice, reads the run again one sector at a time, leaves every 512-byte slot that could
-    // not be read as the buffer held it, and returns 0. A buffer shorter than the run, or a run
+    // notice, reads the run again one sector at a time (crossing bad areas as described above),
+    // leaves every 512-byte slot that could not be read as the buffer held it, and returns 0. A buffer shorter than the run, or a run
     // longer than kMaxRunSectors, reads nothing and returns 0.
     [[nodiscard]] int ReadSectors(std::uint64_t sector, std::uint32_t count, std::span<std::byte> buffer);
 
@@ -205,12 +229,25 @@ private:
     // *unreadable when given.
     std::uint32_t readOneByOne(std::uint64_t sector, std::uint32_t count, std::span<std::byte> buffer, bool zeroUnread,
                                std::vector<std::uint64_t>* unreadable);
+    // True when a run starting at sector continues a bad area that the last fallback ended in:
+    // the run then starts with a probe instead of a request for the whole run.
+    [[nodiscard]] bool continuesBadArea(std::uint64_t sector);
+
+    // Where the last fallback ended and how: the sector after its run, the failures in a row at
+    // its end, and the skip width reached.
+    struct BadAreaTrail {
+        std::uint64_t next = 0;
+        std::uint32_t failures = 0;
+        std::uint32_t skip = kFirstSkipSectors;
+    };
 
     std::unique_ptr<SectorSource> m_source;
     CorruptTableNotice* m_notice;
     std::atomic<std::uint64_t> m_unreadable{0};
     std::mutex m_stopMutex;
     std::stop_source m_goneStop{std::nostopstate};
+    std::mutex m_trailMutex;
+    BadAreaTrail m_trail;
 };
 
 }  // namespace quorlan

@@ -372,20 +372,11 @@ private:
         return WriteEnd::Done;
     }
 
-    // Reads count sectors into the buffer; sectors that cannot be read become zeros.
+    // Reads count sectors into the buffer; sectors that cannot be read become zeros and are
+    // counted against the current file (each asked for once: a bad area is not read twice).
     void readChunk(std::uint64_t sector, std::uint32_t count) {
         const std::span<std::byte> span(m_buffer.data(), std::size_t{count} * kSectorSize);
-        const std::uint64_t before = m_reader.unreadableSectors();
-        (void)m_reader.ReadSectors(sector, count, span);
-        if (m_reader.unreadableSectors() == before) return;
-        // Which slots failed is not known: read them one by one into a cleared slot.
-        for (std::uint32_t i = 0; i < count; ++i) {
-            const std::span<std::byte> slot = span.subspan(std::size_t{i} * kSectorSize, kSectorSize);
-            std::memset(slot.data(), 0, kSectorSize);
-            const std::uint64_t slotBefore = m_reader.unreadableSectors();
-            (void)m_reader.ReadSectors(sector + i, 1, slot);
-            if (m_reader.unreadableSectors() != slotBefore) ++m_fileUnreadable;
-        }
+        m_fileUnreadable += m_reader.ReadSectorsZeroFilled(sector, count, span);
     }
 
     // Copies the whole sectors of an extent of length bytes into the file at position inside the

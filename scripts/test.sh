@@ -13,13 +13,15 @@ cmake --build --preset fuzz
 for fuzzer in build/fuzz/tests/fuzz/fuzz_*; do
     [ -f "$fuzzer" ] && [ -x "$fuzzer" ] || continue
     echo "== $(basename "$fuzzer")"
-    # A fuzzer with a <name>_seeds folder starts from it; what it finds goes to a scratch folder
-    # (libFuzzer writes into the first folder it is given).
+    # A fuzzer with a <name>_seeds folder, or regression inputs in tests/fuzz/regressions/<name>,
+    # starts from them; what it finds goes to a scratch folder (libFuzzer writes into the first
+    # folder it is given).
     corpus=()
-    if [ -d "${fuzzer}_seeds" ]; then
-        scratch=$(mktemp -d)
-        corpus=("$scratch" "${fuzzer}_seeds")
-    fi
+    for seeds in "${fuzzer}_seeds" "tests/fuzz/regressions/$(basename "$fuzzer")"; do
+        [ -d "$seeds" ] || continue
+        [ ${#corpus[@]} -gt 0 ] || corpus=("$(mktemp -d)")
+        corpus+=("$seeds")
+    done
     # The log fuzzer rebuilds a whole tree per input (a few hundred a second), the Advance Search
     # fuzzers scan a disk and build every file system on it, the lost-partition fuzzer probes a
     # disk of up to 2048 reads per input, and the live-tree fuzzer scans a volume twice per input:

@@ -215,12 +215,17 @@ void CChildDialogExDemoDlg::applyState() {
     m_diskPage->setRefreshVisible(c.refreshVisible);
     m_diskPage->showMode(m_wizard.mode(), c.standardRadioEnabled, c.advanceRadioEnabled);
     m_partitionPage->applyControls(c, mode(), m_wizard.job() == Job::PartitionSearch);
-    m_help->setText(HelpText(m_wizard.help()));
+    m_help->setText(HelpText(m_wizard.help()) + m_unreadableNote);
 }
 
 void CChildDialogExDemoDlg::setHelp(Help help) {
     m_wizard.setHelp(help);
-    m_help->setText(HelpText(help));
+    m_help->setText(HelpText(help) + m_unreadableNote);
+}
+
+void CChildDialogExDemoDlg::noteUnreadable() {
+    const std::uint64_t bad = m_session.reader()->unreadableSectors() - m_unreadableAtStart;
+    m_unreadableNote = bad > 0 ? QStringLiteral("\n") + q(UnreadableSectorsText(bad)) : QString();
 }
 
 void CChildDialogExDemoDlg::showProgress(const ObservedState& s) {
@@ -543,6 +548,8 @@ void CChildDialogExDemoDlg::startStandardSearch(std::size_t partitionIndex) {
     m_list->clear();
     applyState();
     const SearchRequest req = *request;
+    m_unreadableAtStart = m_session.reader()->unreadableSectors();
+    m_unreadableNote.clear();
     auto result = std::make_shared<SearchResult>();
     m_runner->start(
         Job::Search,
@@ -551,6 +558,7 @@ void CChildDialogExDemoDlg::startStandardSearch(std::size_t partitionIndex) {
         },
         [this, result] {
             m_wizard.standardSearchEnded(!result->nothingFound, result->outcome == SearchOutcome::Finished);
+            noteUnreadable();
             showResults();
             if (m_session.reader() != nullptr && m_session.reader()->mediumGone()) {
                 m_prompts->message(QString::fromUtf8(kMsgMediumGone), BoxIcon::Warning);
@@ -577,6 +585,8 @@ void CChildDialogExDemoDlg::startAdvanceSearch(const PartitionVerdict& verdict) 
     m_list->clear();
     applyState();
     const AdvanceSearchRequest req = *request;
+    m_unreadableAtStart = m_session.reader()->unreadableSectors();
+    m_unreadableNote.clear();
     auto result = std::make_shared<AdvanceScanResult>();
     m_runner->start(
         Job::AdvanceSearch,
@@ -593,6 +603,7 @@ void CChildDialogExDemoDlg::advanceSearchFinished() {
         rows.push_back({fs.number, FileSystemItemText(fs), fs.type, fs.start, fs.sectorsPerCluster});
     }
     m_wizard.advanceSearchEnded(rows.size(), m_searchType == FileSystemType::Ntfs);
+    noteUnreadable();
     m_fileSystemPage->fill(rows);
     m_list->setColumns(NameValueColumns());
     if (!rows.empty()) FileSystemPage::showDetails(*m_list, rows.front());
@@ -626,6 +637,7 @@ void CChildDialogExDemoDlg::buildEntries(std::size_t number) {
         [this, built] {
             if (!*built) m_prompts->message(q(built->error().message), BoxIcon::Stop);
             m_wizard.entryBuildingEnded(*built && !(*built)->nothingFound);
+            noteUnreadable();
             showResults();
         });
 }
@@ -747,6 +759,7 @@ void CChildDialogExDemoDlg::runSave(std::function<SavePlan(WorkerRunner::Context
     auto summary = std::make_shared<std::optional<SaveSummary>>();
     auto opened = std::make_shared<std::string>();
     const std::string dest = destination.toStdString();
+    m_unreadableAtStart = m_session.reader()->unreadableSectors();
     m_runner->start(
         Job::Saving,
         [this, plan = std::move(plan), dest, summary, open, opened](WorkerRunner::Context& c) {
@@ -782,6 +795,9 @@ void CChildDialogExDemoDlg::runSave(std::function<SavePlan(WorkerRunner::Context
             QStringList lines;
             for (const std::string& line : SaveSummaryLines(s, destination.toStdString(), kListedProblems)) {
                 lines << q(line);
+            }
+            if (const std::uint64_t bad = m_session.reader()->unreadableSectors() - m_unreadableAtStart; bad > 0) {
+                lines << q(UnreadableSectorsText(bad));
             }
             QString text = lines.join(QLatin1Char('\n'));
             if (s.outcome == SaveOutcome::Failed) text += QStringLiteral("\n") + q(s.failure);

@@ -61,6 +61,8 @@ public:
     // Commands, as the buttons, menus and keys run them.
     // Lists the disks again (Refresh List; the one call a "disks changed" notice makes).
     void refreshList();
+    // Keeps the count of sectors the search just ended could not read, for the help text.
+    void noteUnreadable();
     bool addImage(const QString& path);
     void openImage();
     void selectDiskSlot(std::size_t slot);
@@ -126,6 +128,10 @@ private:
     std::unique_ptr<QTemporaryDir> m_openFolder;  // files opened from the list are saved here
     // Refreshes the disk page when a stick is plugged in or pulled out.
     std::unique_ptr<DiskWatcher> m_diskWatcher;
+    // The reader's count of unreadable sectors when the running search or save began: the text
+    // after it tells how many more could not be read.
+    std::uint64_t m_unreadableAtStart = 0;
+    QString m_unreadableNote;  // "N sector(s) could not be read" after the help text, or empty
 
     // Widgets
     CBtn *m_saveBtn, *m_saveLogBtn, *m_loadLogBtn, *m_openImageBtn, *m_helpBtn, *m_aboutBtn, *m_exitBtn;

@@ -11,8 +11,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 4) return 0;
     std::uint32_t diskSectors = 0;
     std::memcpy(&diskSectors, data, 4);
+    // An input of exactly 4 bytes leaves an empty vector, whose data() may be null: no copy then.
     std::vector<std::byte> bytes(size - 4);
-    std::memcpy(bytes.data(), data + 4, size - 4);
+    if (!bytes.empty()) std::memcpy(bytes.data(), data + 4, bytes.size());
     // The disk claims diskSectors sectors but holds only what the input gives: reads past it
     // fail and fall back, as on a truncated image.
     class Claimed final : public SectorSource {
