@@ -10,6 +10,8 @@
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <set>
+#include <utility>
 
 #include "core/device_table.h"
 #include "tests/support/damage_runs.h"
@@ -140,7 +142,8 @@ const Recipe kRecipes[] = {
      nullptr},
 };
 
-constexpr DamageMode kModes[] = {DamageMode::Standard, DamageMode::Saving, DamageMode::LostPartitions};
+constexpr DamageMode kModes[] = {DamageMode::Standard, DamageMode::Saving, DamageMode::LostPartitions,
+                                 DamageMode::Advance};
 
 DamageOutcome runOver(std::unique_ptr<SectorSource> source, DamageMode mode) {
     SectorReader reader(std::move(source));
@@ -222,6 +225,83 @@ TEST_P(DamageRecipes, EveryModeEndsReportsWhatItCouldNotReadAndKeepsWhatIsReadab
         }
     }
     EXPECT_GT(incompleteListed, 0u) << "no recipe reached a saved file";
+}
+
+// An Advance Search of a 1 GiB disk with a FAT16 volume before a 64 MiB unreadable area and an
+// NTFS volume after it: the area costs a few hundred reads (asking for each of its 131,072
+// sectors would cost as many reads, each up to seconds on a real stick), and both volumes are
+// identified and rebuilt as they are on their own.
+TEST(DamageAdvance, A64MiBBadAreaCostsAFewHundredReadsAndTheVolumesAroundItAreFound) {
+    constexpr std::uint64_t kDisk = 2u << 20;  // 1 GiB
+    constexpr SectorRange kBad{700'001, 131'072};
+    constexpr std::uint64_t kSecond = 1'500'000;  // where the NTFS image is placed
+    const auto fat = std::make_shared<const std::vector<std::byte>>(imageBytes(fixture("fat16-search.img")));
+    const auto ntfs = std::make_shared<const std::vector<std::byte>>(imageBytes(fixture("ntfs-search.img")));
+    ASSERT_LT(fat->size() / kSectorSize, kBad.first);
+    ASSERT_LT(kSecond + ntfs->size() / kSectorSize, kDisk);
+
+    // Each image searched alone; the NTFS volume's items then carry the start it has on the disk.
+    std::set<std::string> wanted;
+    std::set<std::string> wantedSystems;
+    for (const auto& [bytes, shift] : {std::pair{fat, std::uint64_t{0}}, std::pair{ntfs, kSecond}}) {
+        const DamageOutcome alone = runOver(std::make_unique<SharedBytesSource>(bytes), DamageMode::Advance);
+        ASSERT_FALSE(alone.partitions.empty());
+        const auto moved = [shift](const std::string& tagged) {
+            const auto at = tagged.find('@');
+            const auto end = tagged.find(':', at);
+            const std::uint64_t start = std::stoull(tagged.substr(at + 1, end - at - 1)) + shift;
+            return tagged.substr(0, at + 1) + std::to_string(start) + (end == std::string::npos ? "" : tagged.substr(end));
+        };
+        for (const std::string& p : alone.partitions) wantedSystems.insert(moved(p));
+        for (const std::string& item : alone.items) wanted.insert(moved(item));
+        EXPECT_GT(alone.items.size(), 10u) << "the image alone gives too little to compare";
+    }
+    const auto startsOf = [](const std::set<std::string>& systems) {
+        std::vector<std::uint64_t> starts;
+        for (const std::string& s : systems) starts.push_back(std::stoull(s.substr(s.find('@') + 1)));
+        return starts;
+    };
+    const std::vector<std::uint64_t> starts = startsOf(wantedSystems);
+    ASSERT_TRUE(std::any_of(starts.begin(), starts.end(), [&](std::uint64_t s) { return s < kBad.first; }));
+    ASSERT_TRUE(std::any_of(starts.begin(), starts.end(), [&](std::uint64_t s) { return s > kBad.end(); }));
+
+    AdvanceSearchRequest wholeDisk;
+    wholeDisk.rangeEnd = kDisk;
+    const auto disk = [&] {
+        return std::make_unique<PlacedSource>(kDisk, std::vector<PlacedSource::Piece>{{0, fat}, {kSecond, ntfs}});
+    };
+    // The scan's reads of the disk without the bad area, and with it.
+    std::uint64_t cleanRequests = 0;
+    {
+        auto counted = std::make_unique<FaultInjectingSource>(disk(), Faults{});
+        const FaultInjectingSource& source = *counted;
+        SectorReader reader(std::move(counted));
+        RecoveryState state;
+        NullObserver quiet;
+        (void)RunAdvanceSearch(wholeDisk, reader, state, RunContext{quiet, {}});
+        cleanRequests = source.requests();
+    }
+    Faults faults;
+    faults.unreadable = {kBad};
+    auto faulty = std::make_unique<FaultInjectingSource>(disk(), faults);
+    const FaultInjectingSource& source = *faulty;
+    SectorReader reader(std::move(faulty));
+    RecoveryState state;
+    NullObserver quiet;
+    const AdvanceScanResult scan =
+        RunAdvanceSearch(wholeDisk, reader, state, RunContext{quiet, {}});
+    // The chunk where the area begins is read sector by sector up to it (at most one chunk of
+    // reads); the area itself costs 64 failures, the widening skips and a probe per chunk.
+    const std::uint64_t extra = source.requests() - cleanRequests;
+    EXPECT_LE(extra, 1024u + 300u) << "the bad area cost " << extra << " reads";
+    EXPECT_LE(source.faultedRequests(), 300u);
+    EXPECT_GE(scan.unreadableSectors, kBad.count);
+    EXPECT_LT(scan.unreadableSectors, kBad.count + kMaxSkipSectors);
+    EXPECT_EQ(reader.unreadableSectors(), scan.unreadableSectors);
+
+    const DamageOutcome damaged = RunDamageModeWithin(reader, DamageMode::Advance, kBound);
+    EXPECT_EQ(missing(wantedSystems, damaged.partitions), std::vector<std::string>{});
+    EXPECT_EQ(missing(wanted, damaged.items), std::vector<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, DamageRecipes,

@@ -26,6 +26,7 @@
 #include "fat/fat_volume.h"
 #include "items/result_tree.h"
 #include "ntfs/ntfs_boot_sector.h"
+#include "search/advance_search.h"
 #include "search/folder_listing.h"
 #include "search/recovery_state.h"
 #include "search/save_driver.h"
@@ -40,6 +41,8 @@ enum class DamageMode {
     Listing,         // the same, then every folder listed with its files
     Saving,          // the same, then Save All
     LostPartitions,  // the lost-partition search of the whole disk
+    Advance,         // the Advance Search of the whole disk (FAT and NTFS in one pass), then the
+                     // entries of every file system it identifies, every folder listed
 };
 
 inline const char* DamageModeName(DamageMode m) {
@@ -52,6 +55,8 @@ inline const char* DamageModeName(DamageMode m) {
             return "saving";
         case DamageMode::LostPartitions:
             return "lost partitions";
+        case DamageMode::Advance:
+            return "advance";
     }
     return "?";
 }
@@ -97,11 +102,44 @@ inline std::map<std::string, std::string> filesBelow(const std::filesystem::path
     return files;
 }
 
+// Adds the folders of a search's tree ("tag:path/") and, when asked, the files every folder
+// lists ("tag:path/name size [deleted]").
+inline void CollectItems(SectorReader& reader, RecoveryState& state, const std::string& tag, bool listFiles,
+                         std::stop_token stop, DamageOutcome& out) {
+    ResultTree::ForEach(state.model.tree.root(), [&](TreeItem* item) {
+        if (stop.stop_requested()) return;
+        const std::string path = tag + ":" + itemPath(item);
+        out.items.insert(path);
+        if (!listFiles) return;
+        for (const ListedRow& r : ListFolderRows(state, reader, item, FolderListing::Select)) {
+            if (r.isFolder) continue;
+            out.items.insert(path + r.name + " " + std::to_string(r.size) + (r.deleted ? " deleted" : ""));
+        }
+    });
+}
+
 // One mode over the disk the reader reads; stops early when stop is requested.
 inline DamageOutcome RunDamageMode(SectorReader& reader, DamageMode mode, std::stop_token stop) {
     DamageOutcome out;
     NullObserver quiet;
     const RunContext context{quiet, stop};
+    if (mode == DamageMode::Advance) {
+        // File systems are told apart by where they start and their type, not by their number in
+        // the list (a damaged disk may show one more or one fewer before them).
+        RecoveryState state;
+        AdvanceSearchRequest request;
+        request.rangeEnd = reader.totalSectors();
+        (void)RunAdvanceSearch(request, reader, state, context);
+        for (const IdentifiedFileSystem& fs : IdentifiedFileSystems(state)) {
+            if (stop.stop_requested()) break;
+            const std::string tag = std::string(FileSystemTypeText(fs.type)) + "@" + std::to_string(fs.start);
+            out.partitions.insert(tag);
+            if (!RunEntryBuilding(fs.number, reader, state, context)) continue;
+            CollectItems(reader, state, tag, true, stop, out);
+        }
+        out.unreadable = reader.unreadableSectors();
+        return out;
+    }
     if (mode == DamageMode::LostPartitions) {
         const LostPartitionResult found = SearchLostPartitions(reader, DiskPartitionList{}, {}, context);
         for (const PartitionEntry& p : found.found) {
@@ -135,16 +173,7 @@ inline DamageOutcome RunDamageMode(SectorReader& reader, DamageMode mode, std::s
         }
         RecoveryState state;
         (void)RunSearch(request, reader, state, context);
-        ResultTree::ForEach(state.model.tree.root(), [&](TreeItem* item) {
-            if (stop.stop_requested()) return;
-            const std::string path = tag + ":" + itemPath(item);
-            out.items.insert(path);
-            if (mode == DamageMode::Standard) return;
-            for (const ListedRow& r : ListFolderRows(state, reader, item, FolderListing::Select)) {
-                if (r.isFolder) continue;
-                out.items.insert(path + r.name + " " + std::to_string(r.size) + (r.deleted ? " deleted" : ""));
-            }
-        });
+        CollectItems(reader, state, tag, mode != DamageMode::Standard, stop, out);
         if (mode != DamageMode::Saving || stop.stop_requested()) continue;
         QuietSaveObserver observer;
         SaveSelection all;

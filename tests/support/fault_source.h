@@ -129,4 +129,34 @@ private:
     std::uint64_t m_bytes;
 };
 
+// A disk of n sectors that holds images at chosen sectors and zeros elsewhere, without holding
+// the zeros (a 1 GiB disk with two small volumes on it costs the volumes' bytes).
+class PlacedSource final : public SectorSource {
+public:
+    struct Piece {
+        std::uint64_t firstSector = 0;
+        std::shared_ptr<const std::vector<std::byte>> bytes;
+    };
+    PlacedSource(std::uint64_t sectors, std::vector<Piece> pieces)
+        : m_bytes(sectors * kSectorSize), m_pieces(std::move(pieces)) {}
+    std::int64_t readAt(std::uint64_t offset, std::span<std::byte> buffer) override {
+        if (offset >= m_bytes) return 0;
+        const std::uint64_t n = std::min<std::uint64_t>(buffer.size(), m_bytes - offset);
+        std::memset(buffer.data(), 0, static_cast<std::size_t>(n));
+        for (const Piece& p : m_pieces) {
+            const std::uint64_t from = std::max(offset, p.firstSector * kSectorSize);
+            const std::uint64_t to = std::min(offset + n, p.firstSector * kSectorSize + p.bytes->size());
+            if (from >= to) continue;
+            std::memcpy(buffer.data() + (from - offset), p.bytes->data() + (from - p.firstSector * kSectorSize),
+                        static_cast<std::size_t>(to - from));
+        }
+        return static_cast<std::int64_t>(n);
+    }
+    std::uint64_t sizeBytes() const override { return m_bytes; }
+
+private:
+    std::uint64_t m_bytes;
+    std::vector<Piece> m_pieces;
+};
+
 }  // namespace quorlan::test
