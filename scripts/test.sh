@@ -25,11 +25,13 @@ for fuzzer in build/fuzz/tests/fuzz/fuzz_*; do
     # The log fuzzer rebuilds a whole tree per input (a few hundred a second), the Advance Search
     # fuzzers scan a disk and build every file system on it, the lost-partition fuzzer probes a
     # disk of up to 2048 reads per input, and the live-tree fuzzer scans a volume twice per input:
-    # each gets a minute, as does any fuzzer whose runs take longer.
-    limit=(-runs=200000 -max_total_time=60)
+    # each gets 40 seconds, as does any fuzzer whose runs take longer (the bad-area fuzzer reads
+    # megabytes per input). bench/fuzz_long.sh is the long run.
+    limit=(-runs=200000 -max_total_time=40)
     case $(basename "$fuzzer") in
-        fuzz_recovery_log | fuzz_advance_scan | fuzz_ntfs_advance | fuzz_lost_partitions | fuzz_fat_live_tree)
-            limit=(-max_total_time=60) ;;
+        fuzz_recovery_log | fuzz_advance_scan | fuzz_ntfs_advance | fuzz_lost_partitions | fuzz_fat_live_tree | \
+            fuzz_sector_reader)
+            limit=(-max_total_time=40) ;;
     esac
     "$fuzzer" "${limit[@]}" -max_len=4096 -seed=1 "${corpus[@]}" 2>&1 | tail -n 1
     [ ${#corpus[@]} -eq 0 ] || rm -rf "${corpus[0]}"

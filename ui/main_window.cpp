@@ -876,6 +876,7 @@ void CChildDialogExDemoDlg::back() {
         m_runner->wait();
     }
     if (step.dropResults) {
+        m_unreadableNote.clear();  // it spoke of the result that goes
         m_results->detach();
         m_session.recovery().model.Clear();
         m_session.tables().ClearSearchTables();
