@@ -239,6 +239,36 @@ TEST(FatStandardSearch, AStopDuringTheScanKeepsTheFoldersOfTheWalk) {
 // A real stick (mkfs.fat, mtools): BIG.BIN fills half of it. The search reads no more than the
 // free space and the metadata, and finds what a scan of every cluster finds but the folder-like
 // bytes inside BIG.BIN.
+// A floppy's FAT12 packs two entries into three bytes: the walk decodes them, trusts the FAT
+// (mkfs.fat and mtools wrote it) and finds the folders a scan of every cluster finds.
+TEST(WalkLiveTree, ReadsTheFat12OfAFloppy) {
+    const std::filesystem::path image = std::filesystem::path(QUORLAN_FIXTURE_DIR) / "floppy.img";
+    auto opened = FdSectorSource::open(image);
+    ASSERT_TRUE(opened) << opened.error().message;
+    SectorReader reader(std::move(opened).value());
+    const std::uint64_t total = reader.totalSectors();
+    const auto params = ReadFatBootSector(reader, 0, FileSystemType::Fat12);
+    ASSERT_TRUE(params.has_value());
+    NullObserver quiet;
+    const LiveClusters live = WalkLiveTree(reader, *params, total, RunContext{quiet, {}},
+                                           [](std::uint64_t, std::uint64_t, ByteView) {});
+    ASSERT_EQ(live.untrusted, "");
+    EXPECT_FALSE(ownedSet(live).empty());
+
+    const auto selves = [&](const DirectoryScanOptions& options) {
+        RecordTable table = MakeFatEntryTable();
+        const DirectoryScanReport report =
+            ScanDirectoryClusters(reader, *params, total, table, RunContext{quiet, {}}, options);
+        EXPECT_EQ(report.everyCluster, options.everyCluster);
+        std::vector<std::string> out;
+        for (int row = 1; row < table.RowCount(); ++row) out.emplace_back(table.GetCell(row, "self"));
+        return out;
+    };
+    const auto walked = selves({});
+    EXPECT_FALSE(walked.empty());
+    EXPECT_EQ(walked, selves(everyCluster()));
+}
+
 TEST(FatStandardSearch, ReadsNeitherTheBigFileNorMoreThanTheFreeSpaceAndTheMetadata) {
     const std::filesystem::path image = std::filesystem::path(QUORLAN_FIXTURE_DIR) / "fat32-bigfile.img";
     auto opened = FdSectorSource::open(image);

@@ -17,6 +17,7 @@
 #include "tests/support/fat_builder.h"
 #include "tests/support/ntfs_volume_builder.h"
 #include "tests/support/result_listing.h"
+#include "tests/support/stop_at_chunk.h"
 
 namespace quorlan {
 namespace {
@@ -196,23 +197,6 @@ TEST(NtfsAdvanceSearch, TwoVolumesKeepTheirOwnFilesApart) {
     }
 }
 
-// Requests a stop when the pass announces its n-th chunk.
-class StopAtChunk final : public SearchObserver {
-public:
-    StopAtChunk(std::stop_source& source, int chunk) : m_source(source), m_chunk(chunk) {}
-    void beginPhase(std::string_view, std::uint64_t) override {}
-    void setDone(std::uint64_t) override {}
-    void counter(Counter, std::uint64_t) override {}
-    void status(std::string_view line) override {
-        if (line.starts_with("Sectors  ") && ++m_seen == m_chunk + 1) m_source.request_stop();
-    }
-
-private:
-    std::stop_source& m_source;
-    int m_chunk;
-    int m_seen = 0;
-};
-
 TEST(NtfsAdvanceSearch, AStopDuringThePassIdentifiesWhatWasScanned) {
     // The first volume lies within the pass's first two chunks (sectors 0 to 2047), its boot
     // sectors gone; the second lies after them.
@@ -228,7 +212,7 @@ TEST(NtfsAdvanceSearch, AStopDuringThePassIdentifiesWhatWasScanned) {
     auto reader = disk.reader();
     RecoveryState state;
     std::stop_source stop;
-    StopAtChunk observer(stop, 2);
+    test::StopAtChunk observer(stop, 2);
     AdvanceScanResult scan;
     std::jthread worker([&] {
         scan = RunAdvanceSearch(wholeDisk(disk), *reader, state, RunContext{observer, stop.get_token()});
